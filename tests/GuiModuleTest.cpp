@@ -1,0 +1,217 @@
+// The converter's GUI side driven through its record by the reference host,
+// the way the real host drives it.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <memory>
+
+#include "GuiHost.h"
+#include "GuiModule.h"
+#include "ParamName.h"
+
+namespace {
+
+constexpr int32_t V = GuiModule::PIN_VOLTAGE, REF = GuiModule::PIN_VREF, DB = GuiModule::PIN_DB;
+const float kInf = std::numeric_limits<float>::infinity();
+
+// A host with the three pins and one converter instance attached.
+struct Session {
+  explicit Session(float vref, GuiHost::Echo echo = GuiHost::Echo::NONE) : host(3, echo) {
+    host.SetFloat(REF, vref);
+    host.Attach((new GuiModule(&GuiHost::Callback, host.HostData()))->GuiStruct());
+  }
+  ~Session() {
+    if (host.Record() != nullptr) host.Close();
+  }
+  // Writes the instance made since the log was last cleared, as (pin, value).
+  std::vector<std::pair<int32_t, float>> Writes() const {
+    std::vector<std::pair<int32_t, float>> writes;
+    for (const HostCall& c : host.Calls(GUIHOST_OP_WRITE_PIN_VALUE)) writes.emplace_back(c.index, c.opt);
+    return writes;
+  }
+  GuiHost host;
+};
+
+using Writes = std::vector<std::pair<int32_t, float>>;
+
+TEST(GuiModule, ConstructionReadsVrefOnceWithItsOwnRecord) {
+  GuiHost host(3);
+  host.SetFloat(REF, 2.0f);
+  auto* module = new GuiModule(&GuiHost::Callback, host.HostData());
+  host.Attach(module->GuiStruct());
+  ASSERT_EQ(host.Log().size(), 1u);
+  EXPECT_EQ(host.Log()[0].record, module->GuiStruct());
+  EXPECT_EQ(host.Log()[0].opcode, GUIHOST_OP_READ_PIN_VALUE);
+  EXPECT_EQ(host.Log()[0].index, REF);
+  EXPECT_EQ(host.Close(), 1);
+}
+
+TEST(GuiModule, EditReadsThePinThenWritesTheOtherOnly) {
+  Session s(1.0f);
+  s.host.ClearLog();
+  s.host.EditFloat(V, 10.0f);
+  ASSERT_EQ(s.host.Log().size(), 2u);
+  EXPECT_EQ(s.host.Log()[0].opcode, GUIHOST_OP_READ_PIN_VALUE);
+  EXPECT_EQ(s.host.Log()[0].index, V);
+  EXPECT_EQ(s.host.Log()[1].opcode, GUIHOST_OP_WRITE_PIN_VALUE);
+  EXPECT_EQ(s.host.Log()[1].index, DB);
+  EXPECT_EQ(s.host.Log()[1].value, 0);
+  EXPECT_EQ(s.host.Log()[1].ptr, nullptr);
+  EXPECT_EQ(s.host.Float(DB), 20.0f);
+}
+
+struct Conversion {
+  const char* name;
+  float vref;
+  int32_t pin;  // the edited pin
+  float edit;
+  int32_t written_pin;
+  float expected;  // NaN: expect NaN
+};
+
+class GuiModuleConversion : public ::testing::TestWithParam<Conversion> {};
+
+TEST_P(GuiModuleConversion, WritesTheComputedPin) {
+  const Conversion& c = GetParam();
+  Session s(c.vref);
+  s.host.ClearLog();
+  s.host.EditFloat(c.pin, c.edit);
+  const Writes writes = s.Writes();
+  ASSERT_EQ(writes.size(), 1u);
+  EXPECT_EQ(writes[0].first, c.written_pin);
+  if (std::isnan(c.expected)) {
+    EXPECT_TRUE(std::isnan(writes[0].second)) << writes[0].second;
+  } else {
+    EXPECT_EQ(writes[0].second, c.expected);
+  }
+}
+
+const float kNaN = std::numeric_limits<float>::quiet_NaN();
+
+INSTANTIATE_TEST_SUITE_P(
+    Numbers, GuiModuleConversion,
+    ::testing::Values(
+        Conversion{"TenTimesVrefIs20dB", 1.0f, V, 10.0f, DB, 20.0f},
+        Conversion{"ATenthIsMinus20dB", 1.0f, V, 0.1f, DB, -20.0f},
+        Conversion{"VrefItselfIs0dB", 2.5f, V, 2.5f, DB, 0.0f},
+        Conversion{"HalfIsNearestFloatTo20Log10Half", 1.0f, V, 0.5f, DB, -6.0205999f},
+        Conversion{"ZeroDbGivesVref", 2.5f, DB, 0.0f, V, 2.5f},
+        Conversion{"FortyDbIsAHundredTimesVref", 0.25f, DB, 40.0f, V, 25.0f},
+        Conversion{"MinusSixDb", 1.0f, DB, -6.0f, V, 0.50118721f},
+        Conversion{"ZeroVoltIsMinusInfinity", 1.0f, V, 0.0f, DB, -kInf},
+        Conversion{"NegativeVoltIsNaN", 1.0f, V, -1.0f, DB, kNaN},
+        Conversion{"VrefZeroPositiveVoltIsInfinity", 0.0f, V, 3.0f, DB, kInf},
+        Conversion{"VrefZeroNegativeVoltIsNaN", 0.0f, V, -3.0f, DB, kNaN},
+        Conversion{"VrefZeroZeroVoltIsNaN", 0.0f, V, 0.0f, DB, kNaN},
+        Conversion{"OppositeSignsAreNaN", -1.0f, V, 2.0f, DB, kNaN},
+        Conversion{"HugeDbOverflowsToInfinity", 1.0f, DB, 1000.0f, V, kInf},
+        Conversion{"HugeDbNegativeVrefIsMinusInfinity", -1.0f, DB, 1000.0f, V, -kInf},
+        Conversion{"VeryNegativeDbIsZero", 1.0f, DB, -1000.0f, V, 0.0f},
+        Conversion{"VrefZeroInDbDirectionIsZero", 0.0f, DB, 10.0f, V, 0.0f},
+        Conversion{"VrefZeroWithInfinitePowerIsNaN", 0.0f, DB, 1.0e30f, V, kNaN},
+        Conversion{"NaNPropagates", 1.0f, V, kNaN, DB, kNaN}),
+    ParamName());
+
+TEST(GuiModule, HalfVoltIsTheFloatNearestTheExactLevel) {
+  // 20·log10(0.5) = -6.020599913279624; the nearest float and no other.
+  const double exact = 20.0 * std::log10(0.5);
+  const float written = GuiModule::VoltageToDb(0.5f, 1.0f);
+  const float below = std::nextafter(written, -kInf), above = std::nextafter(written, kInf);
+  EXPECT_LE(std::fabs(written - exact), std::fabs(below - exact));
+  EXPECT_LE(std::fabs(written - exact), std::fabs(above - exact));
+}
+
+TEST(GuiModule, VrefChangeRepeatsTheLastDirection) {
+  Session s(1.0f);
+  s.host.EditFloat(DB, -6.0f);
+  s.host.ClearLog();
+  s.host.EditFloat(REF, 2.0f);
+  EXPECT_EQ(s.Writes(), (Writes{{V, GuiModule::DbToVoltage(-6.0f, 2.0f)}}));
+  EXPECT_EQ(s.host.Float(DB), -6.0f) << "the side edited last keeps its value";
+
+  s.host.EditFloat(V, 4.0f);
+  s.host.ClearLog();
+  s.host.EditFloat(REF, 0.4f);
+  EXPECT_EQ(s.Writes(), (Writes{{DB, 20.0f}}));
+  EXPECT_EQ(s.host.Float(V), 4.0f);
+}
+
+TEST(GuiModule, VrefChangeBeforeAnyEditStartsFromTheZeroDbPoint) {
+  Session s(2.0f);
+  s.host.ClearLog();
+  s.host.EditFloat(REF, 2.0f);
+  EXPECT_EQ(s.Writes(), (Writes{{DB, 0.0f}}));
+  s.host.ClearLog();
+  s.host.EditFloat(REF, 20.0f);
+  EXPECT_EQ(s.Writes(), (Writes{{DB, -20.0f}})) << "from the voltage 2.0 read at construction";
+}
+
+TEST(GuiModule, OtherIndicesRepeatTheLastConversionWithoutReading) {
+  for (int32_t index : {3, -1, 100}) {
+    Session s(1.0f);
+    s.host.EditFloat(DB, 20.0f);
+    s.host.ClearLog();
+    s.host.Report(index);
+    EXPECT_TRUE(s.host.Calls(GUIHOST_OP_READ_PIN_VALUE).empty()) << index;
+    EXPECT_EQ(s.Writes(), (Writes{{V, 10.0f}})) << index;
+  }
+}
+
+TEST(GuiModule, SameValueTwiceConvertsTwice) {
+  Session s(1.0f);
+  s.host.ClearLog();
+  s.host.EditFloat(V, 10.0f);
+  s.host.EditFloat(V, 10.0f);
+  EXPECT_EQ(s.Writes(), (Writes{{DB, 20.0f}, {DB, 20.0f}}));
+}
+
+TEST(GuiModule, ImmediateEchoIsIgnoredAndKeepsTheDirection) {
+  Session s(1.0f, GuiHost::Echo::IMMEDIATE);
+  s.host.ClearLog();
+  s.host.EditFloat(V, 10.0f);
+  // The echo of pin 2 arrived inside the write and did nothing: no read of pin 2.
+  EXPECT_EQ(s.host.Calls(GUIHOST_OP_READ_PIN_VALUE).size(), 1u);
+  EXPECT_EQ(s.Writes(), (Writes{{DB, 20.0f}}));
+  // Still voltage to decibels: a new Vref rewrites dB, not Voltage.
+  s.host.ClearLog();
+  s.host.EditFloat(REF, 10.0f);
+  EXPECT_EQ(s.Writes(), (Writes{{DB, 0.0f}}));
+
+  s.host.EditFloat(DB, -6.0f);
+  s.host.ClearLog();
+  s.host.EditFloat(REF, 1.0f);
+  EXPECT_EQ(s.Writes().size(), 1u);
+  EXPECT_EQ(s.Writes()[0].first, V) << "the echo of pin 0 left the decibel direction";
+}
+
+TEST(GuiModule, DeferredEchoIsHandledLikeANewEdit) {
+  Session s(1.0f, GuiHost::Echo::DEFERRED);
+  s.host.ClearLog();
+  s.host.EditFloat(DB, -6.0f);
+  // Edit: read dB, write Voltage. Echo of Voltage: read it, write dB.
+  const auto reads = s.host.Calls(GUIHOST_OP_READ_PIN_VALUE);
+  ASSERT_EQ(reads.size(), 2u);
+  EXPECT_EQ(reads[0].index, DB);
+  EXPECT_EQ(reads[1].index, V);
+  const Writes writes = s.Writes();
+  ASSERT_EQ(writes.size(), 2u);
+  EXPECT_EQ(writes[0], (std::pair<int32_t, float>{V, 0.50118721f}));
+  EXPECT_EQ(writes[1].first, DB);
+  EXPECT_EQ(writes[1].second, GuiModule::VoltageToDb(0.50118721f, 1.0f));
+  // The echo switched to voltage to decibels.
+  s.host.ClearLog();
+  s.host.EditFloat(REF, 2.0f);
+  EXPECT_EQ(s.Writes()[0].first, DB);
+}
+
+TEST(GuiModule, InstancesKeepTheirOwnState) {
+  Session a(1.0f), b(10.0f);
+  a.host.EditFloat(DB, 20.0f);
+  b.host.EditFloat(V, 1.0f);
+  a.host.EditFloat(REF, 2.0f);
+  EXPECT_EQ(a.host.Float(V), 20.0f);
+  EXPECT_EQ(b.host.Float(DB), -20.0f);
+}
+
+}  // namespace
