@@ -21,7 +21,7 @@ GuiHost::Pin* GuiHost::Find(int32_t index) {
 QXWord GuiHost::Answer(void* record, int32_t opcode, int32_t index, int32_t value, void* ptr,
                        float opt) {
   ++m_call_count;
-  if (m_logging) m_log.push_back(HostCall{record, opcode, index, value, ptr, opt});
+  m_log.Add(HostCall{record, opcode, index, value, ptr, opt});
   Pin* pin = Find(index);
   switch (opcode) {
     case GUIHOST_OP_READ_PIN_VALUE:
@@ -122,11 +122,4 @@ int32_t GuiHost::Int(int32_t pin) const {
   int32_t value;
   std::memcpy(&value, &m_pins.at(static_cast<size_t>(pin)).bits, sizeof value);
   return value;
-}
-
-std::vector<HostCall> GuiHost::Calls(int32_t opcode) const {
-  std::vector<HostCall> calls;
-  std::copy_if(m_log.begin(), m_log.end(), std::back_inserter(calls),
-               [opcode](const HostCall& call) { return call.opcode == opcode; });
-  return calls;
 }

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "HostCall.h"
+#include "HostLog.h"
 #include "QXHostInterface.h"
 
 class GuiHost {
@@ -57,12 +57,10 @@ class GuiHost {
   const std::string& Text(int32_t pin) const { return m_pins.at(static_cast<size_t>(pin)).text; }
 
   void SetEcho(Echo echo) { m_echo = echo; }
-  const std::vector<HostCall>& Log() const { return m_log; }
-  void ClearLog() { m_log.clear(); }
-  // Calls with one opcode, in order.
-  std::vector<HostCall> Calls(int32_t opcode) const;
-  // Stops logging (a log entry allocates); counting goes on.
-  void SetLogging(bool on) { m_logging = on; }
+  const std::vector<HostCall>& Log() const { return m_log.All(); }
+  void ClearLog() { m_log.Clear(); }
+  std::vector<HostCall> Calls(int32_t opcode) const { return m_log.Calls(opcode); }
+  void SetLogging(bool on) { m_log.SetEnabled(on); }
   uint64_t CallCount() const { return m_call_count; }
 
  private:
@@ -81,8 +79,7 @@ class GuiHost {
   std::vector<Pin> m_pins;
   Echo m_echo;
   QXGuiStruct* m_record = nullptr;
-  std::vector<HostCall> m_log;
-  bool m_logging = true;
+  HostLog m_log;
   uint64_t m_call_count = 0;
   // Echoes are reports of the instance's own writes; writes made while an echo
   // is handled are not echoed again, so a ping-pong between two pins ends.

@@ -1,0 +1,351 @@
+// The DSP base as the host sees it: record, dispatcher, pin building, process
+// function and timed events, driven through the reference host.
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "DescribedModule.h"
+#include "DspHost.h"
+#include "HostCallbackRecorder.h"
+#include "QXContract.h"
+
+namespace {
+
+// A reference host with one DescribedModule attached.
+struct DspSession {
+  DspSession(int32_t pin_count, std::vector<QXPinProperties> descriptions = {})
+      : host(pin_count),
+        module(new DescribedModule(&DspHost::Callback, host.HostData(), std::move(descriptions))) {
+    host.Attach(module->ModuleStruct());
+  }
+  ~DspSession() {
+    if (host.Record() != nullptr) host.Close();
+  }
+  DspHost host;
+  DescribedModule* module;
+};
+
+TEST(QXModule_base, FreshRecordHoldsMagicEntriesAndZeros) {
+  HostCallbackRecorder host;
+  auto* module = new DescribedModule(&HostCallbackRecorder::Callback, 0x77);
+  QXModuleStruct* s = module->ModuleStruct();
+  const unsigned char magic_bytes[4] = {0x4C, 0x50, 0x58, 0x51};
+  EXPECT_EQ(std::memcmp(s, magic_bytes, 4), 0);
+  EXPECT_EQ(s->version, 1);
+  EXPECT_EQ(s->host_data, 0x77);
+  EXPECT_EQ(s->object, static_cast<QXModule_base*>(module));
+  EXPECT_EQ(s->reserved1, 0);
+  for (int32_t word : s->reserved2) EXPECT_EQ(word, 0);
+  EXPECT_NE(s->dispatch_entry, nullptr);
+  EXPECT_NE(s->event_entry, nullptr);
+  QXProcessEntry nothing;
+  const QXProcessFunction f = &QXModule_base::ProcessNothing;
+  std::memcpy(&nothing, &f, sizeof nothing);
+  EXPECT_EQ(s->process_entry, nothing);
+  EXPECT_EQ(module->SampleRate(), 44100.0f);
+  EXPECT_EQ(module->BlockSize(), 1024);
+  EXPECT_TRUE(host.calls.empty()) << "the constructor calls no host";
+  EXPECT_EQ(s->dispatch_entry(s, DSP_OP_CLOSE, 0, 0, nullptr, 0.0f), 1);
+}
+
+TEST(QXModule_base, DispatcherAnswersAndRoutes) {
+  DspSession s(0);
+  EXPECT_EQ(s.host.Dispatch(DSP_OP_CHANGE_SAMPLE_RATE, 0, 96000, nullptr, 48000.0f), 0);
+  EXPECT_EQ(s.module->SampleRate(), 48000.0f) << "the rate comes from the float argument";
+  EXPECT_EQ(s.host.Dispatch(DSP_OP_CHANGE_BLOCK_SIZE, 0, 256, nullptr, 512.0f), 0);
+  EXPECT_EQ(s.module->BlockSize(), 256) << "the size comes from value";
+  for (int32_t opcode : {4, 5, 9, 11, 14, 100, -1, INT32_MIN}) {
+    EXPECT_EQ(s.host.Dispatch(opcode, 1, 1, nullptr, 1.0f), 0) << opcode;
+  }
+  EXPECT_TRUE(s.module->trace.empty());
+  EXPECT_TRUE(s.host.Log().empty()) << "unknown opcodes call no host";
+
+  for (int32_t index : {0, -1, 3}) s.host.Dispatch(DSP_OP_NOTIFY, index);
+  s.host.Dispatch(DSP_OP_MESSAGE, 3, 7);
+  EXPECT_EQ(s.module->trace,
+            (std::vector<std::string>{"notify", "notify", "notify", "notify 3", "message 7 3"}));
+}
+
+TEST(QXModule_base, CloseRunsCloseAndAnswersOne) {
+  DspSession s(2, {Description(DT_FLOAT)});
+  s.host.Open();
+  EXPECT_EQ(s.host.Close(), 1);  // the sanitizer build proves the pins and the object are freed
+}
+
+TEST(QXModule_base, PinPropertiesAnswerOneOrZeroIntoTheHostsRecord) {
+  DspSession s(0, {Description(DT_INT, IO_PATCH_STORE | IO_PRIVATE)});
+  QXPinProperties record;
+  std::memset(&record, 0xAB, sizeof record);
+  EXPECT_EQ(s.host.Dispatch(DSP_OP_GET_PIN_PROPERTIES, 0, 0, &record), 1);
+  EXPECT_EQ(record.datatype, DT_INT);
+  std::memset(&record, 0, sizeof record);
+  EXPECT_EQ(s.host.Dispatch(DSP_OP_GET_PIN_PROPERTIES, 1, 0, &record), 0);
+}
+
+TEST(QXModule_base, ProcessInfoIsOneSharedRecordDescribingTheLastAsker) {
+  DspSession a(0), b(0);
+  const QXWord first = a.host.Dispatch(DSP_OP_GET_PROCESS_INFO);
+  const QXWord second = b.host.Dispatch(DSP_OP_GET_PROCESS_INFO);
+  ASSERT_NE(first, 0);
+  EXPECT_EQ(first, second);
+  const auto* info = reinterpret_cast<const QXProcessFunctionInfo*>(second);
+  EXPECT_EQ(info->kind, 1);
+  EXPECT_EQ(info->size, static_cast<int32_t>(2 * sizeof(void*)));
+  EXPECT_EQ(info->tag, 1002);
+  // The address holds b's current process function.
+  QXProcessFunction current;
+  std::memcpy(&current, info->address, sizeof current);
+  EXPECT_TRUE(current == b.module->ProcessFunction());
+  b.module->SetProcessFunction(static_cast<QXProcessFunction>(&DescribedModule::Process));
+  std::memcpy(&current, info->address, sizeof current);
+  EXPECT_TRUE(current == static_cast<QXProcessFunction>(&DescribedModule::Process));
+}
+
+TEST(QXModule_base, SetProcessFunctionTellsTheHostOnceOnARealChange) {
+  DspSession s(0);
+  s.module->SetProcessFunction(&QXModule_base::ProcessNothing);
+  EXPECT_TRUE(s.host.Log().empty());
+  const auto process = static_cast<QXProcessFunction>(&DescribedModule::Process);
+  s.module->SetProcessFunction(process);
+  s.module->SetProcessFunction(process);
+  ASSERT_EQ(s.host.Log().size(), 1u);
+  EXPECT_EQ(s.host.Log()[0].opcode, HOST_OP_PROCESS_FUNCTION_CHANGED);
+  EXPECT_EQ(s.host.Log()[0].record, s.module->ModuleStruct());
+  EXPECT_EQ(s.host.Log()[0].index, 0);
+  EXPECT_EQ(s.host.Log()[0].ptr, nullptr);
+  EXPECT_TRUE(s.module->ProcessFunction() == process);
+  // The host re-read process_entry and now runs the new function.
+  s.host.Run(16);
+  EXPECT_EQ(s.module->trace, (std::vector<std::string>{"process 0 16"}));
+}
+
+TEST(QXModule_base, NoCallbackSkipsEveryHostCall) {
+  auto* module = new DescribedModule(nullptr, 0, {Description(DT_FLOAT)});
+  QXModuleStruct* s = module->ModuleStruct();
+  s->dispatch_entry(s, DSP_OP_OPEN, 0, 0, nullptr, 0.0f);
+  EXPECT_EQ(module->PinCount(), 0) << "no count from the host, no pins";
+  EXPECT_EQ(module->SampleClock(), 0u);
+  module->AddEvent(0, ET_DATA, 1, 2, 3);
+  module->SetProcessFunction(static_cast<QXProcessFunction>(&DescribedModule::Process));
+  EXPECT_EQ(s->dispatch_entry(s, DSP_OP_CLOSE, 0, 0, nullptr, 0.0f), 1);
+}
+
+// ----------------------------------------------------------- pin building
+
+struct Built {
+  int32_t datatype;
+  bool own_storage;  // else the description's variable
+};
+
+TEST(QXModule_baseOpen, UiOnlyDescriptionsTakeNoPlace) {
+  float a_var = 0.0f, b_var = 0.0f;
+  DspSession s(5, {Description(DT_FLOAT, 0, &a_var), Description(DT_FLOAT, IO_UI_COMMUNICATION),
+                   Description(DT_INT, 0, &b_var)});
+  s.host.Open();
+  ASSERT_EQ(s.module->PinCount(), 5);
+  EXPECT_EQ(s.module->GetPin(0)->VariablePtr(), &a_var);
+  EXPECT_EQ(s.module->GetPin(1)->VariablePtr(), &b_var);
+  EXPECT_EQ(s.module->GetPin(1)->Id(), 1) << "B's description index 2 is not its pin id";
+  EXPECT_EQ(s.module->GetPin(1)->DataType(), DT_INT);
+  for (int32_t id = 2; id < 5; ++id) EXPECT_EQ(s.module->GetPin(id)->Module(), nullptr) << id;
+}
+
+TEST(QXModule_baseOpen, SharedUiDescriptionGetsAPin) {
+  DspSession s(1, {Description(DT_FLOAT, IO_UI_COMMUNICATION | IO_UI_DSP_SHARED)});
+  s.host.Open();
+  EXPECT_EQ(s.module->GetPin(0)->Module(), s.module);
+}
+
+TEST(QXModule_baseOpen, RepeatingLastDescriptionFillsTheHostsCount) {
+  int32_t b_var = 0;
+  DspSession s(5, {Description(DT_FLOAT), Description(DT_INT, IO_REPEATING, &b_var)});
+  s.host.Open();
+  EXPECT_EQ(s.module->GetPin(0)->DataType(), DT_FLOAT);
+  EXPECT_EQ(s.module->GetPin(1)->VariablePtr(), &b_var);
+  for (int32_t id = 2; id < 5; ++id) {
+    QXPin* pin = s.module->GetPin(id);
+    EXPECT_EQ(pin->Id(), id);
+    EXPECT_EQ(pin->DataType(), DT_INT);
+    ASSERT_NE(pin->VariablePtr(), nullptr);
+    EXPECT_NE(pin->VariablePtr(), &b_var) << "repeats use their own storage";
+    EXPECT_EQ(*static_cast<int32_t*>(pin->VariablePtr()), 0);
+  }
+}
+
+TEST(QXModule_baseOpen, HostCountBelowTheDescriptionsStopsTheScan) {
+  DspSession s(2, {Description(DT_FLOAT), Description(DT_FLOAT), Description(DT_FLOAT),
+                   Description(DT_FLOAT, IO_REPEATING)});
+  s.host.Open();
+  EXPECT_EQ(s.module->PinCount(), 2);
+  // The scan stops at the third description, before building it; the repeat
+  // step looks at the last one built, which does not repeat.
+  EXPECT_EQ(s.module->asked, (std::vector<int32_t>{0, 1, 2, 1}));
+  EXPECT_EQ(s.module->GetPin(1)->Module(), s.module);
+}
+
+TEST(QXModule_baseOpen, NoDescriptionsAsksMinusOneAndBuildsNothing) {
+  DspSession s(3);
+  s.host.Open();
+  EXPECT_EQ(s.module->asked, (std::vector<int32_t>{0, -1}));
+  EXPECT_EQ(s.module->PinCount(), 3);
+  for (int32_t id = 0; id < 3; ++id) EXPECT_EQ(s.module->GetPin(id)->Module(), nullptr);
+}
+
+TEST(QXModule_baseOpen, AudioPinFetchesItsBufferFromTheHost) {
+  float variable_buffer[4] = {};
+  float* variable = variable_buffer;
+  DspSession s(2, {Description(DT_FSAMPLE), Description(DT_FSAMPLE, 0, &variable)});
+  s.host.Open();
+  const auto fetches = s.host.Calls(HOST_OP_GET_PIN_BUFFER);
+  ASSERT_EQ(fetches.size(), 1u) << "only the pin without a variable asks";
+  EXPECT_EQ(fetches[0].index, 0);
+  EXPECT_EQ(*static_cast<float**>(s.module->GetPin(0)->VariablePtr()), s.host.Buffer(0).data());
+  EXPECT_EQ(s.module->GetPin(1)->VariablePtr(), &variable);
+}
+
+TEST(QXModule_baseOpen, OpenTwiceRebuildsThePins) {
+  DspSession s(2, {Description(DT_FLOAT, IO_REPEATING)});
+  s.host.Open();
+  s.host.Open();
+  EXPECT_EQ(s.module->GetPin(1)->Id(), 1);  // the sanitizer build proves the first array was freed
+}
+
+// ----------------------------------------------------------------- events
+
+TEST(QXModule_baseEvents, StatusOneIsMomentaryOtherStatusesStay) {
+  DspSession s(2, {Description(DT_FLOAT, IO_REPEATING)});
+  s.host.Open();
+  s.host.SetClock(500);
+  s.host.Deliver(QXEvent{500, ET_PIN_STATUS, 1, 0, 1, 0});
+  EXPECT_EQ(s.module->GetPin(1)->Status(), 0);
+  s.host.Deliver(QXEvent{500, ET_PIN_STATUS, 2, 0, 0, 0});
+  EXPECT_EQ(s.module->GetPin(0)->Status(), 2);
+  EXPECT_EQ(s.module->trace, (std::vector<std::string>{"status 1 1", "status 0 2"}));
+}
+
+TEST(QXModule_baseEvents, DataEventTakesTheSignedLowHalf) {
+  DspSession s(0);
+  s.host.SetClock(7);
+  s.host.Deliver(QXEvent{7, ET_DATA, -5, 0x18000, 0, 0});
+  s.host.Deliver(QXEvent{7, ET_DATA, 1, 0x7FFF, 0, 0});
+  EXPECT_EQ(s.module->trace, (std::vector<std::string>{"data 7 -5 -32768", "data 7 1 32767"}));
+}
+
+TEST(QXModule_baseEvents, UnknownKindsAreIgnored) {
+  DspSession s(1, {Description(DT_FLOAT)});
+  s.host.Open();
+  for (int32_t kind : {1, 6, 22, -1}) s.host.Deliver(QXEvent{0, kind, 1, 2, 0, 0});
+  EXPECT_TRUE(s.module->trace.empty());
+  EXPECT_EQ(s.module->GetPin(0)->Status(), 0);
+}
+
+TEST(QXModule_baseEvents, RunDelayedRunsTheFunctionOnceAtItsClock) {
+  DspSession s(0);
+  s.host.SetClock(100);
+  s.module->RunDelayed(105, &DescribedModule::Tick);
+  s.module->RunDelayed(100, &DescribedModule::VirtualTick);  // the current clock is accepted
+  ASSERT_EQ(s.host.Pending().size(), 2u);
+  const QXEvent& posted = s.host.Pending()[0];
+  EXPECT_EQ(posted.time_stamp, 105u);
+  EXPECT_EQ(posted.event_type, ET_RUN_FUNCTION);
+  EXPECT_EQ(posted.arg1, 0);
+  EXPECT_EQ(posted.arg2, 0);
+  EXPECT_EQ(posted.arg4, 0);
+  EXPECT_EQ(s.host.Pending()[1].arg3 & 1, 1) << "a virtual function travels as its table offset + 1";
+  s.host.Run(32);
+  EXPECT_EQ(s.module->trace, (std::vector<std::string>{"virtual tick 100", "tick 105"}));
+  EXPECT_TRUE(s.host.Pending().empty());
+}
+
+TEST(QXModule_baseEvents, AddEventPostsItsArguments) {
+  DspSession s(0);
+  s.host.SetClock(3);
+  s.module->AddEvent(3, ET_DATA, 11, 22, 33);
+  ASSERT_EQ(s.host.Pending().size(), 1u);
+  const QXEvent e = s.host.Pending()[0];
+  EXPECT_EQ(e.time_stamp, 3u);
+  EXPECT_EQ(e.arg1, 11);
+  EXPECT_EQ(e.arg2, 22);
+  EXPECT_EQ(e.arg3, 33);
+  EXPECT_EQ(e.arg4, 0);
+}
+
+TEST(QXModule_baseEvents, HostSplitsTheBlockAtEventsPostedDuringProcessing) {
+  DspSession s(0);
+  s.module->SetProcessFunction(static_cast<QXProcessFunction>(&DescribedModule::ProcessAndPost));
+  s.host.Run(32);
+  EXPECT_EQ(s.module->trace, (std::vector<std::string>{"process 0 32"}));
+  s.module->trace.clear();
+  s.host.Run(32);  // the tick was posted for 42
+  EXPECT_EQ(s.module->trace, (std::vector<std::string>{"process 0 10", "tick 42", "process 10 22"}));
+  EXPECT_EQ(s.host.Clock(), 64u);
+}
+
+TEST(QXModule_baseEvents, HostDropsEventsWhoseClockHasPassed) {
+  DspSession s(0);
+  s.host.SetClock(10);
+  s.module->RunDelayed(12, &DescribedModule::Tick);
+  s.host.SetClock(20);
+  s.host.Run(8);
+  EXPECT_TRUE(s.module->trace.empty()) << "never delivered late";
+  EXPECT_EQ(s.host.LateEvents(), 1u);
+}
+
+// ----------------------------------------------------- contract checks
+
+#if QX_CONTRACT_CHECKS
+TEST(QXModule_baseDeathTest, BrokenContractsStopWithTheirExpression) {
+  DspSession s(1, {Description(DT_FLOAT)});
+  EXPECT_DEATH(s.host.Dispatch(7), "Assertion failed: false, file \\.\\.\\\\qx_sdk2\\\\QXModule_base, line");
+  EXPECT_DEATH(s.host.Dispatch(10), "Assertion failed: false");
+  EXPECT_DEATH(s.module->GetPin(0), "m_pins != 0");
+  EXPECT_DEATH(s.host.Deliver(QXEvent{0, ET_PIN_STATUS, 1, 0, 0, 0}), "m_pins != 0");
+  s.host.SetClock(10);
+  EXPECT_DEATH(s.host.Deliver(QXEvent{9, ET_DATA, 0, 0, 0, 0}), "e->time_stamp == SampleClock\\(\\)");
+  EXPECT_DEATH(s.host.Deliver(QXEvent{11, ET_DATA, 0, 0, 0, 0}), "e->time_stamp == SampleClock\\(\\)");
+  EXPECT_DEATH(s.module->AddEvent(9, ET_DATA, 0, 0, 0), "p_time_stamp >= SampleClock\\(\\)");
+  EXPECT_DEATH(s.module->RunDelayed(9, &DescribedModule::Tick), "p_time_stamp >= SampleClock\\(\\)");
+  s.host.Open();
+  EXPECT_DEATH(s.module->GetPin(1), "index >= 0 && index < m_pin_count");
+}
+
+TEST(QXModule_baseDeathTest, PatchStoreNeedsPrivateOutputOrUiPin) {
+  DspSession s(0, {Description(DT_FLOAT, IO_PATCH_STORE)});
+  QXPinProperties record{};
+  EXPECT_DEATH(s.host.Dispatch(DSP_OP_GET_PIN_PROPERTIES, 0, 0, &record), "IO_PATCH_STORE");
+  for (const QXPinProperties& allowed :
+       {Description(DT_FLOAT, IO_PATCH_STORE | IO_PRIVATE), Description(DT_FLOAT, IO_PATCH_STORE, nullptr, DR_OUT),
+        Description(DT_FLOAT, IO_PATCH_STORE | IO_UI_COMMUNICATION)}) {
+    s.module->descriptions = {allowed};
+    EXPECT_EQ(s.host.Dispatch(DSP_OP_GET_PIN_PROPERTIES, 0, 0, &record), 1);
+  }
+}
+#else
+TEST(QXModule_baseRefusals, BrokenContractsAreRefusedWithoutHarm) {
+  DspSession s(1, {Description(DT_FLOAT)});
+  EXPECT_EQ(s.host.Dispatch(7), 0);
+  EXPECT_EQ(s.host.Dispatch(10), 0);
+  EXPECT_EQ(s.module->GetPin(0), nullptr) << "no pins yet";
+  s.host.Deliver(QXEvent{0, ET_PIN_STATUS, 1, 0, 0, 0});
+  s.host.SetClock(10);
+  s.host.Deliver(QXEvent{9, ET_DATA, 0, 0, 0, 0});
+  EXPECT_TRUE(s.module->trace.empty()) << "a late event does nothing";
+  s.module->AddEvent(9, ET_DATA, 0, 0, 0);
+  s.module->RunDelayed(9, &DescribedModule::Tick);
+  EXPECT_TRUE(s.host.Pending().empty()) << "nothing posted for a past clock";
+
+  s.host.Open();
+  EXPECT_EQ(s.module->GetPin(1), nullptr);
+  EXPECT_EQ(s.module->GetPin(-1), nullptr);
+  for (QXWord id : {QXWord{1}, QXWord{-1}, QXWord{1000000}})
+    s.host.Deliver(QXEvent{10, ET_PIN_STATUS, 2, 0, id, 0});
+  EXPECT_TRUE(s.module->trace.empty()) << "pin ids outside the array are refused";
+
+  QXPinProperties record{};
+  s.module->descriptions = {Description(DT_FLOAT, IO_PATCH_STORE)};
+  EXPECT_EQ(s.host.Dispatch(DSP_OP_GET_PIN_PROPERTIES, 0, 0, &record), 0);
+  EXPECT_EQ(s.host.Dispatch(DSP_OP_GET_PIN_PROPERTIES, 0, 0, nullptr), 0) << "no record, no answer";
+}
+#endif
+
+}  // namespace
