@@ -1,9 +1,15 @@
 #!/usr/bin/env bash
-# Builds the converter and drives it through one edit: "Vref" VREF, then "dB" DB
-# (default 1 and -6), printing the three pins. Usage: scripts/run.sh [VREF DB]
+# The main job: builds the module and qxhost, shows the module's properties and
+# pins, and drives one editing session. Usage: scripts/run.sh [PIN=VALUE...]
+# (default: Vref=1 dB=-6).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 cmake --preset release >/dev/null
 cmake --build --preset release >/dev/null
-build/release/qxdemo "$@"
+module=build/release/Kalo_GUI-Gainlens.qxm
+edits=("$@")
+((${#edits[@]})) || edits=(Vref=1 dB=-6)
+build/release/qxhost info "$module"
+echo
+build/release/qxhost set "$module" "${edits[@]}"
