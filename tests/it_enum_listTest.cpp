@@ -82,6 +82,7 @@ INSTANTIATE_TEST_SUITE_P(
         WalkCase{"CommaOnly", L",", {{0, L""}}, 1},
         WalkCase{"EmptyValuePart", L"a=, b", {{0, L"a"}, {1, L"b"}}, 2},
         WalkCase{"EqualsFirstIsText", L"=5,b", {{0, L"=5"}, {1, L"b"}}, 2},
+        WalkCase{"FirstEqualsFirstNoSplit", L"=a=5,b", {{0, L"=a=5"}, {1, L"b"}}, 2},
         WalkCase{"EqualsAfterBlank", L" =7,b", {{7, L""}, {8, L"b"}}, 2},
         WalkCase{"BlanksAroundEquals", L"a = 5,b", {{5, L"a"}, {6, L"b"}}, 2},
         WalkCase{"BlanksTrimmedOnly", L"  two  words  ,\ta\t,b", {{0, L"two  words"}, {1, L"\ta\t"}, {2, L"b"}}, 3},
