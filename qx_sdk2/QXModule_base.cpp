@@ -142,7 +142,9 @@ void QXModule_base::Open() {
   // A second open rebuilds the pins instead of leaking the first array.
   ReleasePins();
   const QXWord answer = CallHost(HOST_OP_GET_PIN_COUNT, 0, 0, nullptr, 0.0f);
-  int32_t count = answer > 0 && answer <= INT32_MAX ? static_cast<int32_t>(answer) : 0;
+  // A count past MAX_PINS is no real module's: it would only make the instance
+  // allocate without bound.
+  int32_t count = answer > 0 ? static_cast<int32_t>(answer < MAX_PINS ? answer : MAX_PINS) : 0;
   if (count > 0) {
     // Without memory for the pins the instance runs without pins, as with a
     // count of 0; nothing unwinds into the host.
@@ -201,8 +203,9 @@ void QXModule_base::OnEvent(QXEvent* e) {
                   static_cast<int16_t>(static_cast<uint16_t>(e->arg2 & 0xFFFF)));
       break;
     case ET_RUN_FUNCTION: {
-      const uintptr_t code = CodeAddress(static_cast<uintptr_t>(e->arg3));
-      if (code != 0) reinterpret_cast<QXRunEntry>(code)(this);
+      const auto word = static_cast<uintptr_t>(e->arg3);
+      if (!QX_CHECK(IsRunFunction(word))) break;
+      reinterpret_cast<QXRunEntry>(CodeAddress(word))(this);
       break;
     }
     default:
@@ -216,7 +219,29 @@ void QXModule_base::AddEvent(uint32_t p_time_stamp, int32_t event_type, int32_t 
 }
 
 void QXModule_base::PostRunFunction(uint32_t p_time_stamp, QXRunFunction f) {
-  PostEvent(p_time_stamp, ET_RUN_FUNCTION, 0, 0, static_cast<QXWord>(WordsOf(f).code));
+  const uintptr_t word = WordsOf(f).code;
+  if (!QX_CHECK(RememberRunFunction(word))) return;
+  PostEvent(p_time_stamp, ET_RUN_FUNCTION, 0, 0, static_cast<QXWord>(word));
+}
+
+bool QXModule_base::RememberRunFunction(uintptr_t first_word) {
+  if (first_word == 0) return false;
+  for (uintptr_t& slot : m_run_functions) {
+    if (slot == first_word) return true;
+    if (slot == 0) {
+      slot = first_word;
+      return true;
+    }
+  }
+  return false;  // more distinct run functions than any module needs
+}
+
+bool QXModule_base::IsRunFunction(uintptr_t first_word) const {
+  if (first_word == 0) return false;
+  for (uintptr_t slot : m_run_functions) {
+    if (slot == first_word) return true;
+  }
+  return false;
 }
 
 void QXModule_base::PostEvent(uint32_t p_time_stamp, int32_t event_type, QXWord arg1, QXWord arg2,

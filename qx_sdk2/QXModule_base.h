@@ -65,6 +65,8 @@ class QXModule_base {
   // Pin `index` of those built by Open; null when refused.
   QXPin* GetPin(int32_t index);
   int32_t PinCount() const { return m_pin_count; }
+  // Most DSP-side pins Open builds, whatever count the host answers.
+  static constexpr int32_t MAX_PINS = 1 << 16;
 
   void SetProcessFunction(QXProcessFunction f);
   QXProcessFunction ProcessFunction() const { return m_process_function; }
@@ -85,6 +87,10 @@ class QXModule_base {
   static void QX_CALL EventEntry(void* object, QXEvent* e) noexcept;
 
   void PostRunFunction(uint32_t p_time_stamp, QXRunFunction f);
+  // Run-function events name code by address: only code this instance posted
+  // may run, so a host cannot make the instance jump anywhere.
+  bool RememberRunFunction(uintptr_t first_word);
+  bool IsRunFunction(uintptr_t first_word) const;
   void PostEvent(uint32_t p_time_stamp, int32_t event_type, QXWord arg1, QXWord arg2, QXWord arg3);
   // The code a member-function pointer's first word leads to on this object.
   uintptr_t CodeAddress(uintptr_t first_word) const;
@@ -97,6 +103,7 @@ class QXModule_base {
   QXPin* m_pins;
   QXProcessFunction m_process_function;
   int32_t m_pin_count = 0;  // elements of m_pins, for bounds checks
+  uintptr_t m_run_functions[8] = {};  // first words posted by RunDelayed; 0 is free
 };
 
 #endif  // QX_SDK2_QXMODULE_BASE_H

@@ -1,25 +1,30 @@
 #!/usr/bin/env bash
-# Builds and runs every test in every preset. Usage: scripts/test.sh [PRESET...]
+# Builds and runs every test: each preset's CTest suite, then a bounded fuzz
+# run. Usage: scripts/test.sh [STAGE...], a stage being a preset name or "fuzz".
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
-presets=("$@")
-((${#presets[@]})) || presets=(debug release i686-linux)
+stages=("$@")
+((${#stages[@]})) || stages=(debug release i686-linux fuzz)
 
 failed=()
-for preset in "${presets[@]}"; do
-  echo "=== $preset"
-  if cmake --preset "$preset" >/dev/null && cmake --build --preset "$preset" &&
-     ctest --preset "$preset"; then
+for stage in "${stages[@]}"; do
+  echo "=== $stage"
+  start=$SECONDS
+  if [ "$stage" = fuzz ]; then
+    scripts/fuzz.sh 30 || failed+=("$stage")
+  elif cmake --preset "$stage" >/dev/null && cmake --build --preset "$stage" &&
+       ctest --preset "$stage"; then
     :
   else
-    failed+=("$preset")
+    failed+=("$stage")
   fi
+  echo "=== $stage: $((SECONDS - start)) s"
 done
 
 if ((${#failed[@]})); then
-  echo "FAILED presets: ${failed[*]}"
+  echo "FAILED stages: ${failed[*]}"
   exit 1
 fi
-echo "all presets passed: ${presets[*]}"
+echo "all stages passed: ${stages[*]}"

@@ -291,6 +291,20 @@ TEST(QXModule_baseEvents, HostDropsEventsWhoseClockHasPassed) {
   EXPECT_EQ(s.host.LateEvents(), 1u);
 }
 
+TEST(QXModule_baseOpen, HostCountIsBoundedByMaxPins) {
+  DspHost host(0);
+  auto* module = new DescribedModule(
+      [](void*, int32_t opcode, int32_t, int32_t, void*, float) -> QXWord {
+        return opcode == HOST_OP_GET_PIN_COUNT ? INT32_MAX : 0;
+      },
+      0, {Description(DT_INT, IO_REPEATING)});
+  QXModuleStruct* s = module->ModuleStruct();
+  s->dispatch_entry(s, DSP_OP_OPEN, 0, 0, nullptr, 0.0f);
+  EXPECT_EQ(module->PinCount(), QXModule_base::MAX_PINS);
+  EXPECT_EQ(module->GetPin(QXModule_base::MAX_PINS - 1)->Id(), QXModule_base::MAX_PINS - 1);
+  s->dispatch_entry(s, DSP_OP_CLOSE, 0, 0, nullptr, 0.0f);
+}
+
 // ----------------------------------------------------- contract checks
 
 #if QX_CONTRACT_CHECKS
@@ -307,6 +321,8 @@ TEST(QXModule_baseDeathTest, BrokenContractsStopWithTheirExpression) {
   EXPECT_DEATH(s.module->RunDelayed(9, &DescribedModule::Tick), "p_time_stamp >= SampleClock\\(\\)");
   s.host.Open();
   EXPECT_DEATH(s.module->GetPin(1), "index >= 0 && index < m_pin_count");
+  // A run function this instance never posted: the host cannot make it jump.
+  EXPECT_DEATH(s.host.Deliver(QXEvent{10, ET_RUN_FUNCTION, 0, 0, 0x1234, 0}), "IsRunFunction\\(word\\)");
 }
 
 TEST(QXModule_baseDeathTest, PatchStoreNeedsPrivateOutputOrUiPin) {
@@ -340,6 +356,16 @@ TEST(QXModule_baseRefusals, BrokenContractsAreRefusedWithoutHarm) {
   for (QXWord id : {QXWord{1}, QXWord{-1}, QXWord{1000000}})
     s.host.Deliver(QXEvent{10, ET_PIN_STATUS, 2, 0, id, 0});
   EXPECT_TRUE(s.module->trace.empty()) << "pin ids outside the array are refused";
+
+  // Run-function events naming code this instance did not post do nothing.
+  for (QXWord word : {QXWord{0}, QXWord{1}, QXWord{0x1234}, QXWord{-1}})
+    s.host.Deliver(QXEvent{10, ET_RUN_FUNCTION, 0, 0, word, 0});
+  s.module->RunDelayed(10, &DescribedModule::Tick);
+  const QXWord posted = s.host.Pending().back().arg3;
+  s.host.Deliver(QXEvent{10, ET_RUN_FUNCTION, 0, 0, posted + 2, 0});
+  EXPECT_TRUE(s.module->trace.empty());
+  s.host.Deliver(QXEvent{10, ET_RUN_FUNCTION, 0, 0, posted, 0});
+  EXPECT_EQ(s.module->trace, (std::vector<std::string>{"tick 10"}));
 
   QXPinProperties record{};
   s.module->descriptions = {Description(DT_FLOAT, IO_PATCH_STORE)};
