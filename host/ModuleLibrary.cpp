@@ -55,6 +55,10 @@ std::string SystemMessage(DWORD code) {
       code, 0, reinterpret_cast<char*>(&buffer), 0, nullptr);
   std::string text = length != 0 ? std::string(buffer, length) : "";
   LocalFree(buffer);
+  // The texts end in a line break and may name the file as an insert, "%1".
+  while (!text.empty() && (text.back() == ' ' || text.back() == '\r' || text.back() == '\n')) text.pop_back();
+  const size_t insert = text.find("%1");
+  if (insert != std::string::npos) text.replace(insert, 2, "the file");
   return "error " + std::to_string(code) + (text.empty() ? "" : ": " + text);
 }
 

@@ -112,11 +112,20 @@ typedef QXWord(QX_CALL *QXModuleDispatchEntry)(struct QXModuleStruct *record, in
                                                int32_t index, int32_t value, void *ptr, float opt);
 /* Delivers a timed event; `object` is the record's `object` word. */
 typedef void(QX_CALL *QXEventEntry)(void *object, struct QXEvent *event);
+/* GCC applies thiscall to these plain function-pointer types (the object goes
+ * in ECX) but, with -Wpedantic, warns that it is meant for member functions. */
+#if defined(__GNUC__) && defined(_WIN32) && !defined(_WIN64)
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wattributes"
+#endif
 /* The current process function: `object` is the record's `object` word,
  * `offset` the first sample of the block to process, `count` its length. */
 typedef void(QX_MEMBER_CALL *QXProcessEntry)(void *object, int32_t offset, int32_t count);
 /* The code a run-function event names, called with the object address only. */
 typedef void(QX_MEMBER_CALL *QXRunEntry)(void *object);
+#if defined(__GNUC__) && defined(_WIN32) && !defined(_WIN64)
+#pragma GCC diagnostic pop
+#endif
 
 /* The record a host holds for a DSP-side instance. Built by the instance's
  * constructor, which owns it; the host only reads it. */

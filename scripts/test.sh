@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
 stages=("$@")
-((${#stages[@]})) || stages=(debug release i686-linux fuzz)
+((${#stages[@]})) || stages=(debug release i686-linux win64 win32 fuzz)
 
 failed=()
 for stage in "${stages[@]}"; do
