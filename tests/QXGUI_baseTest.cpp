@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "DeathRegex.h"
 #include "HostCallbackRecorder.h"
 #include "ParamName.h"
 #include "QXContract.h"
@@ -307,14 +308,6 @@ TEST(QXGuiPin, NarrowTextIsCopiedAndNoAddressGivesEmpty) {
 }
 
 #if QX_CONTRACT_CHECKS
-// One or more digits: GoogleTest's own simple expressions on Windows know \d
-// but no brackets; POSIX expressions know brackets but no \d.
-#ifdef GTEST_USES_SIMPLE_RE
-#define QX_DIGITS_RE "\\d+"
-#else
-#define QX_DIGITS_RE "[0-9]+"
-#endif
-
 TEST(QXGUI_baseDeathTest, HostRequestWithoutCallbackStops) {
   QXGUI_base gui(nullptr, 0);
   EXPECT_DEATH(gui.GetPin(1)->GetValueFloat(),

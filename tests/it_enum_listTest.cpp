@@ -10,6 +10,7 @@
 
 #include "ParamName.h"
 #include "QXContract.h"
+#include "DeathRegex.h"
 #include "it_enum_list.h"
 
 namespace {
@@ -199,7 +200,7 @@ TEST(it_enum_list, UnstartedIsDoneAndNextKeepsItSo) {
 #if QX_CONTRACT_CHECKS
 TEST(it_enum_listDeathTest, CurrentItemWhenDoneStops) {
   it_enum_list list(L"a");
-  EXPECT_DEATH(list.CurrentItem(), "Assertion failed: !IsDone\\(\\), file \\.\\.\\\\qx_sdk2\\\\it_enum_list, line [0-9]+");
+  EXPECT_DEATH(list.CurrentItem(), "Assertion failed: !IsDone\\(\\), file \\.\\.\\\\qx_sdk2\\\\it_enum_list, line " QX_DIGITS_RE);
   list.First();
   list.Next();
   EXPECT_DEATH(list.CurrentItem(), "!IsDone");
