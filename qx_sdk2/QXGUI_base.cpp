@@ -18,6 +18,7 @@ QXGUI_base::QXGUI_base(::qxaudioMaster callback, QXWord host_data) : qxaudioMast
 
 QXWord QXGUI_base::DispatchEntry(QXGuiStruct* record, int32_t opcode, int32_t index, int32_t value,
                                  void* ptr, float opt) noexcept {
+  if (!QX_CHECK(record != 0 && record->object != 0)) return 0;
   // Nothing may unwind into the host; a hook that throws is answered with 0.
   try {
     return static_cast<QXGUI_base*>(record->object)->Dispatch(opcode, index, value, ptr, opt);

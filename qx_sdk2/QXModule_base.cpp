@@ -55,6 +55,7 @@ void QXModule_base::ReleasePins() {
 
 QXWord QXModule_base::DispatchEntry(QXModuleStruct* record, int32_t opcode, int32_t index,
                                     int32_t value, void* ptr, float opt) noexcept {
+  if (!QX_CHECK(record != 0 && record->object != 0)) return 0;
   // Nothing may unwind into the host; an operation that throws answers 0.
   try {
     return static_cast<QXModule_base*>(record->object)->Dispatch(opcode, index, value, ptr, opt);
@@ -64,6 +65,7 @@ QXWord QXModule_base::DispatchEntry(QXModuleStruct* record, int32_t opcode, int3
 }
 
 void QXModule_base::EventEntry(void* object, QXEvent* e) noexcept {
+  if (!QX_CHECK(object != 0 && e != 0)) return;
   try {
     static_cast<QXModule_base*>(object)->OnEvent(e);
   } catch (...) {

@@ -5,33 +5,44 @@
 #include <cstdlib>
 #include <new>
 
+#include "DescribedModule.h"
 #include "DspHost.h"
 #include "GuiHost.h"
 #include "GuiModule.h"
 #include "Module.h"
 #include "QXGuiPin.h"
 
+extern "C" void* QX_CALL makeModule(int32_t index, int32_t type, qxaudioMaster callback, QXWord host_data);
+
 namespace {
 long g_allocations = 0;
+long g_releases = 0;
+bool g_out_of_memory = false;  // every allocation fails while set
 
-void* Allocate(std::size_t size) {
+void* Allocate(std::size_t size) noexcept {
   ++g_allocations;
-  if (void* p = std::malloc(size != 0 ? size : 1)) return p;
+  return g_out_of_memory ? nullptr : std::malloc(size != 0 ? size : 1);
+}
+
+void* AllocateOrThrow(std::size_t size) {
+  if (void* p = Allocate(size)) return p;
   throw std::bad_alloc();
+}
+
+void Release(void* p) noexcept {
+  if (p != nullptr) ++g_releases;
+  std::free(p);
 }
 }  // namespace
 
-void* operator new(std::size_t size) { return Allocate(size); }
-void* operator new[](std::size_t size) { return Allocate(size); }
-void* operator new(std::size_t size, const std::nothrow_t&) noexcept {
-  ++g_allocations;
-  return std::malloc(size != 0 ? size : 1);
-}
-void* operator new[](std::size_t size, const std::nothrow_t& tag) noexcept { return operator new(size, tag); }
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete[](void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
-void operator delete[](void* p, std::size_t) noexcept { std::free(p); }
+void* operator new(std::size_t size) { return AllocateOrThrow(size); }
+void* operator new[](std::size_t size) { return AllocateOrThrow(size); }
+void* operator new(std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
+void* operator new[](std::size_t size, const std::nothrow_t&) noexcept { return Allocate(size); }
+void operator delete(void* p) noexcept { Release(p); }
+void operator delete[](void* p) noexcept { Release(p); }
+void operator delete(void* p, std::size_t) noexcept { Release(p); }
+void operator delete[](void* p, std::size_t) noexcept { Release(p); }
 
 namespace {
 
@@ -79,6 +90,46 @@ TEST(Allocation, DspProcessCallAllocatesNothing) {
             0);
   EXPECT_EQ(host.SleepRequests(), 16u);
   host.Close();
+}
+
+// ------------------------------------------------- when memory runs out
+
+TEST(OutOfMemory, FactoryAnswersNullForBothTypes) {
+  GuiHost host(3);
+  g_out_of_memory = true;
+  void* dsp = makeModule(0, QX_INSTANCE_DSP, &GuiHost::Callback, host.HostData());
+  void* gui = makeModule(0, QX_INSTANCE_GUI, &GuiHost::Callback, host.HostData());
+  g_out_of_memory = false;
+  EXPECT_EQ(dsp, nullptr);
+  EXPECT_EQ(gui, nullptr);
+  EXPECT_TRUE(host.Log().empty()) << "no constructor ran";
+}
+
+QXWord QX_CALL ThrowingHost(void*, int32_t, int32_t, int32_t, void*, float) {
+  throw std::runtime_error("the host failed");
+}
+
+TEST(OutOfMemory, ConstructorExceptionReleasesTheStorageAndAnswersNull) {
+  const long allocations = g_allocations, releases = g_releases;
+  EXPECT_EQ(makeModule(0, QX_INSTANCE_GUI, &ThrowingHost, 0), nullptr);
+  EXPECT_EQ(g_allocations - allocations, g_releases - releases) << "everything allocated was released";
+  EXPECT_GE(g_allocations - allocations, 1);
+}
+
+TEST(OutOfMemory, OpenWithoutMemoryForPinsRunsWithoutPins) {
+  DspHost host(4);
+  auto* module = new DescribedModule(&DspHost::Callback, host.HostData(), {Description(DT_FLOAT, IO_REPEATING)});
+  host.Attach(module->ModuleStruct());
+  host.SetLogging(false);  // the host's own log would fail first
+  module->asked.reserve(8);  // and so would the test module's record of questions
+  g_out_of_memory = true;
+  host.Dispatch(DSP_OP_OPEN);
+  g_out_of_memory = false;
+  EXPECT_EQ(module->PinCount(), 0);
+  EXPECT_EQ(module->asked, (std::vector<int32_t>{0, -1})) << "the open ran to its end";
+  host.Open();  // a later open with memory builds them
+  EXPECT_EQ(module->PinCount(), 4);
+  EXPECT_EQ(host.Close(), 1);
 }
 
 }  // namespace

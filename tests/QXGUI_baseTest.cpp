@@ -313,6 +313,10 @@ TEST(QXGUI_baseDeathTest, HostRequestWithoutCallbackStops) {
   EXPECT_DEATH(gui.GetPin(1)->GetValueFloat(),
                "Assertion failed: qxaudioMaster, file \\.\\.\\\\qx_sdk2\\\\QXGUI_base, line " QX_DIGITS_RE);
   EXPECT_DEATH(gui.HostPtrTest(nullptr), "qxaudioMaster");
+  QXGuiStruct copy = *gui.GuiStruct();
+  EXPECT_DEATH(copy.dispatch_entry(nullptr, GUI_OP_QUERY, 0, 0, nullptr, 0.0f), "record != 0");
+  copy.object = nullptr;
+  EXPECT_DEATH(copy.dispatch_entry(&copy, GUI_OP_QUERY, 0, 0, nullptr, 0.0f), "record->object != 0");
 }
 #else
 TEST(QXGUI_base, HostRequestWithoutCallbackIsRefused) {
@@ -321,6 +325,10 @@ TEST(QXGUI_base, HostRequestWithoutCallbackIsRefused) {
   EXPECT_EQ(gui.CallHost(GUIHOST_OP_PTR_TEST, 0, 0, nullptr, 0.0f), 0);
   EXPECT_FALSE(gui.HostPtrTest(kPtr));
   EXPECT_EQ(gui.GetPin(1)->GetValueTextW(), u"");
+  QXGuiStruct copy = *gui.GuiStruct();
+  EXPECT_EQ(copy.dispatch_entry(nullptr, GUI_OP_QUERY, 0, 0, nullptr, 0.0f), 0);
+  copy.object = nullptr;
+  EXPECT_EQ(copy.dispatch_entry(&copy, GUI_OP_CLOSE, 0, 0, nullptr, 0.0f), 0);
 }
 #endif
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <stdexcept>
 
 #include "DescribedModule.h"
 #include "DspHost.h"
@@ -117,6 +118,22 @@ TEST(QXModule_base, SetProcessFunctionTellsTheHostOnceOnARealChange) {
   // The host re-read process_entry and now runs the new function.
   s.host.Run(16);
   EXPECT_EQ(s.module->trace, (std::vector<std::string>{"process 0 16"}));
+}
+
+class ThrowingModule : public QXModule_base {
+ public:
+  using QXModule_base::QXModule_base;
+  void OnMessage(int32_t, int32_t, void*) override { throw std::runtime_error("message"); }
+  void OnDataEvent(uint32_t, int32_t, int16_t) override { throw std::runtime_error("data"); }
+};
+
+TEST(QXModule_base, ExceptionsNeverReachTheHost) {
+  auto* module = new ThrowingModule(nullptr, 0);
+  QXModuleStruct* s = module->ModuleStruct();
+  EXPECT_EQ(s->dispatch_entry(s, DSP_OP_MESSAGE, 1, 2, nullptr, 0.0f), 0);
+  QXEvent e{0, ET_DATA, 1, 2, 0, 0};
+  s->event_entry(s->object, &e);
+  EXPECT_EQ(s->dispatch_entry(s, DSP_OP_CLOSE, 0, 0, nullptr, 0.0f), 1);
 }
 
 TEST(QXModule_base, NoCallbackSkipsEveryHostCall) {
@@ -312,6 +329,10 @@ TEST(QXModule_baseDeathTest, BrokenContractsStopWithTheirExpression) {
   DspSession s(1, {Description(DT_FLOAT)});
   EXPECT_DEATH(s.host.Dispatch(7), "Assertion failed: false, file \\.\\.\\\\qx_sdk2\\\\QXModule_base, line");
   EXPECT_DEATH(s.host.Dispatch(10), "Assertion failed: false");
+  QXModuleStruct* record = s.module->ModuleStruct();
+  EXPECT_DEATH(record->dispatch_entry(nullptr, DSP_OP_OPEN, 0, 0, nullptr, 0.0f), "record != 0");
+  EXPECT_DEATH(record->event_entry(record->object, nullptr), "e != 0");
+  EXPECT_DEATH(record->event_entry(nullptr, nullptr), "object != 0");
   EXPECT_DEATH(s.module->GetPin(0), "m_pins != 0");
   EXPECT_DEATH(s.host.Deliver(QXEvent{0, ET_PIN_STATUS, 1, 0, 0, 0}), "m_pins != 0");
   s.host.SetClock(10);
@@ -341,6 +362,14 @@ TEST(QXModule_baseRefusals, BrokenContractsAreRefusedWithoutHarm) {
   DspSession s(1, {Description(DT_FLOAT)});
   EXPECT_EQ(s.host.Dispatch(7), 0);
   EXPECT_EQ(s.host.Dispatch(10), 0);
+  // No record, no object or no event: refused.
+  QXModuleStruct* record = s.module->ModuleStruct();
+  EXPECT_EQ(record->dispatch_entry(nullptr, DSP_OP_CLOSE, 0, 0, nullptr, 0.0f), 0);
+  QXModuleStruct orphan = *record;
+  orphan.object = nullptr;
+  EXPECT_EQ(orphan.dispatch_entry(&orphan, DSP_OP_CLOSE, 0, 0, nullptr, 0.0f), 0);
+  record->event_entry(record->object, nullptr);
+  record->event_entry(nullptr, nullptr);
   EXPECT_EQ(s.module->GetPin(0), nullptr) << "no pins yet";
   s.host.Deliver(QXEvent{0, ET_PIN_STATUS, 1, 0, 0, 0});
   s.host.SetClock(10);
