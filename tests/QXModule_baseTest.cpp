@@ -363,13 +363,13 @@ TEST(QXModule_baseRefusals, BrokenContractsAreRefusedWithoutHarm) {
   EXPECT_EQ(s.host.Dispatch(7), 0);
   EXPECT_EQ(s.host.Dispatch(10), 0);
   // No record, no object or no event: refused.
-  QXModuleStruct* record = s.module->ModuleStruct();
-  EXPECT_EQ(record->dispatch_entry(nullptr, DSP_OP_CLOSE, 0, 0, nullptr, 0.0f), 0);
-  QXModuleStruct orphan = *record;
+  QXModuleStruct* own = s.module->ModuleStruct();
+  EXPECT_EQ(own->dispatch_entry(nullptr, DSP_OP_CLOSE, 0, 0, nullptr, 0.0f), 0);
+  QXModuleStruct orphan = *own;
   orphan.object = nullptr;
   EXPECT_EQ(orphan.dispatch_entry(&orphan, DSP_OP_CLOSE, 0, 0, nullptr, 0.0f), 0);
-  record->event_entry(record->object, nullptr);
-  record->event_entry(nullptr, nullptr);
+  own->event_entry(own->object, nullptr);
+  own->event_entry(nullptr, nullptr);
   EXPECT_EQ(s.module->GetPin(0), nullptr) << "no pins yet";
   s.host.Deliver(QXEvent{0, ET_PIN_STATUS, 1, 0, 0, 0});
   s.host.SetClock(10);
