@@ -7,7 +7,7 @@
 # another, served by the native 64-bit wineserver.
 #
 # Where 32-bit programs run under qemu (the prefix's .qx-route says so), every
-# process start takes about a minute: GoogleTest's death tests, one process
+# process start takes one to two minutes: GoogleTest's death tests, one process
 # each, are then left out, and the run says so.
 #
 # Wine's background services inherit the output of the process that starts
@@ -29,7 +29,7 @@ if [ ! -f "$WINEPREFIX/.qx-ready" ] || [ ! -x "$wine" ]; then
   exit 1
 fi
 if [ "$(cat "$WINEPREFIX/.qx-route" 2>/dev/null)" = qemu ] && [ -z "${GTEST_FILTER:-}" ]; then
-  echo "wine32-run: 32-bit programs run under qemu here (a minute per process): death tests left out"
+  echo "wine32-run: 32-bit programs run under qemu here (one to two minutes per process): death tests left out"
   export GTEST_FILTER='-*DeathTest*'
 fi
 

@@ -8,7 +8,7 @@
 # 32-bit x86 programs run natively where the kernel supports them; otherwise
 # binfmt_misc hands them to qemu-i386 (QX_WIN32_RUN_QEMU=1 takes that road even
 # where they would run natively). Under qemu each start of a Windows program
-# takes about a minute, because Wine's own start-up is emulated.
+# takes one to two minutes, because Wine's own start-up is emulated.
 #
 # The prefix, ${XDG_CACHE_HOME:-$HOME/.cache}/qx-wine32 unless QX_WINE32_PREFIX
 # names another, is a 64-bit prefix made by the 64-bit loader; Wine runs
@@ -61,7 +61,7 @@ packages=(wine64 wine32:i386 qemu-user)
 missing=()
 for p in "${packages[@]}"; do installed "$p" || missing+=("$p"); done
 if ((${#missing[@]})); then
-  say "installing ${missing[*]} (Wine's 32-bit side brings about 170 i386 packages)"
+  say "installing ${missing[*]} (Wine's 32-bit side: about 110 i386 packages)"
   as_root "install packages" apt-get update -qq || fail "apt-get update"
   as_root "install packages" env DEBIAN_FRONTEND=noninteractive \
     apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null ||
