@@ -51,6 +51,10 @@ HostHarness::~HostHarness() {
 
 void HostHarness::Problem(Trouble kind, const std::string& text) {
   const auto k = static_cast<size_t>(kind);
+  // The same problem again (a storm repeats one fault) is said once.
+  for (const std::string& known : m_problems[k]) {
+    if (known == text) return;
+  }
   ++m_problem_count[k];
   if (m_problems[k].size() < kMaxProblems) m_problems[k].push_back(text);
 }

@@ -69,7 +69,9 @@ std::string ValidationReport::Line(const Entry& entry) const {
     size_t start = 0;
     while (start < output.size()) {
       const size_t end = output.find('\n', start);
-      line += "           | " + output.substr(start, end - start) + "\n";
+      std::string text = output.substr(start, end == std::string::npos ? std::string::npos : end - start);
+      if (text.size() > 160) text = text.substr(0, 157) + "...";
+      line += "           | " + text + "\n";
       if (end == std::string::npos) break;
       start = end + 1;
     }

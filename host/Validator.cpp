@@ -28,8 +28,8 @@ CheckResult Crash(const std::string& text) {
 
 // The line of a module's output that says best why its process ended.
 std::string Headline(const std::string& output) {
-  static const char* const kMarkers[] = {"Assertion failed", "AddressSanitizer", "runtime error", "terminate called",
-                                         "LeakSanitizer", "Sanitizer"};
+  static const char* const kMarkers[] = {"Assertion failed", "ERROR: AddressSanitizer", "runtime error",
+                                         "terminate called", "AddressSanitizer", "Sanitizer"};
   for (const char* marker : kMarkers) {
     const size_t at = output.find(marker);
     if (at == std::string::npos) continue;
@@ -101,19 +101,24 @@ std::string Validator::ResultLine(const CheckResult& result) {
 }
 
 bool Validator::ParseResult(const std::string& out, CheckResult* result, std::string* rest) {
-  const size_t at = out.rfind(kMarker);
-  if (at == std::string::npos || (at > 0 && out[at - 1] != '\n')) {
-    *rest = out;
-    return false;
+  // The last line that begins with the marker; the module may print anything.
+  size_t at = std::string::npos;
+  for (size_t line = 0; line < out.size();) {
+    if (out.compare(line, sizeof kMarker - 1, kMarker) == 0) at = line;
+    const size_t end = out.find('\n', line);
+    if (end == std::string::npos) break;
+    line = end + 1;
   }
+  *rest = out;
+  if (at == std::string::npos) return false;
   const size_t end = out.find('\n', at);
-  const std::string line = out.substr(at + sizeof kMarker - 1, end == std::string::npos ? std::string::npos
-                                                                                        : end - at - (sizeof kMarker - 1));
-  *rest = out.substr(0, at) + (end == std::string::npos ? "" : out.substr(end + 1));
+  const size_t start = at + sizeof kMarker - 1;
+  const std::string line = out.substr(start, end == std::string::npos ? std::string::npos : end - start);
   const size_t s1 = line.find(' ');
-  if (s1 == std::string::npos || line.size() < s1 + 5) return false;
   CheckStatus status;
-  if (!CheckResult::ParseStatus(line.substr(0, s1), &status)) return false;
+  if (s1 == std::string::npos || line.size() < s1 + 5 || !CheckResult::ParseStatus(line.substr(0, s1), &status))
+    return false;
+  *rest = out.substr(0, at) + (end == std::string::npos ? "" : out.substr(end + 1));
   result->status = status;
   result->stop = line[s1 + 1] == '1';
   result->unloadable = line[s1 + 3] == '1';
