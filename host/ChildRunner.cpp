@@ -51,6 +51,18 @@ std::string Tail(std::string text) {
 
 }  // namespace
 
+ChildRunner::Outcome ChildRunner::Run(const std::vector<std::string>& command, double timeout_seconds) {
+  ChildRunner child;
+  child.Start(command, timeout_seconds);
+  Outcome outcome;
+  auto pause = std::chrono::microseconds(200);
+  while (!child.Poll(&outcome)) {
+    std::this_thread::sleep_for(pause);
+    if (pause < std::chrono::milliseconds(10)) pause *= 2;
+  }
+  return outcome;
+}
+
 #ifdef _WIN32
 
 namespace {
@@ -103,18 +115,19 @@ std::string ReadAll(HANDLE file) {
 
 }  // namespace
 
-ChildRunner::Outcome ChildRunner::Run(const std::vector<std::string>& command, double timeout_seconds) {
-  Outcome outcome;
+bool ChildRunner::Start(const std::vector<std::string>& command, double timeout_seconds) {
   const std::vector<std::string> full = WithLauncher(command);
+  m_program = full.empty() ? "" : full[0];
+  m_timeout = timeout_seconds;
   std::wstring line;
   for (const std::string& arg : full) line += (line.empty() ? L"" : L" ") + Quote(Widen(arg));
   HANDLE out = TempFile();
   HANDLE err = TempFile();
-  if (out == INVALID_HANDLE_VALUE || err == INVALID_HANDLE_VALUE) {
-    outcome.error = "cannot create a temporary file";
-    if (out != INVALID_HANDLE_VALUE) CloseHandle(out);
-    if (err != INVALID_HANDLE_VALUE) CloseHandle(err);
-    return outcome;
+  m_out = out == INVALID_HANDLE_VALUE ? nullptr : out;
+  m_err = err == INVALID_HANDLE_VALUE ? nullptr : err;
+  if (m_out == nullptr || m_err == nullptr) {
+    m_error = "cannot create a temporary file";
+    return false;
   }
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
@@ -123,37 +136,62 @@ ChildRunner::Outcome ChildRunner::Run(const std::vector<std::string>& command, d
   startup.hStdOutput = out;
   startup.hStdError = err;
   PROCESS_INFORMATION process{};
-  const auto start = Clock::now();
+  m_start = Clock::now();
   // No error dialog box for a crashing child.
   const UINT old_mode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
   const BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
                                       &startup, &process);
   SetErrorMode(old_mode);
   if (!started) {
-    outcome.error = "cannot start " + full[0] + " (error " + std::to_string(GetLastError()) + ")";
-  } else {
-    const double ms = timeout_seconds * 1000.0;
-    const DWORD wait = WaitForSingleObject(process.hProcess, ms >= 4e9 ? INFINITE : static_cast<DWORD>(ms));
-    if (wait == WAIT_TIMEOUT) {
-      TerminateProcess(process.hProcess, 1);
-      WaitForSingleObject(process.hProcess, INFINITE);
-      outcome.end = End::TIMED_OUT;
-    } else {
-      DWORD code = 0;
-      GetExitCodeProcess(process.hProcess, &code);
-      // Exception codes (0xC0000005 and the like) end a process that crashed.
-      outcome.end = code >= 0xC0000000u ? End::SIGNALLED : End::EXITED;
-      outcome.code = static_cast<long>(code);
-    }
-    outcome.seconds = Since(start);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    outcome.out = ReadAll(out);
-    outcome.err = ReadAll(err);
+    m_error = "cannot start " + m_program + " (error " + std::to_string(GetLastError()) + ")";
+    return false;
   }
-  CloseHandle(out);
-  CloseHandle(err);
-  return outcome;
+  CloseHandle(process.hThread);
+  m_process = process.hProcess;
+  m_running = true;
+  return true;
+}
+
+bool ChildRunner::Poll(Outcome* outcome) {
+  *outcome = Outcome{};
+  if (!m_running) {
+    outcome->error = m_error;
+    return true;
+  }
+  const bool late = Since(m_start) > m_timeout;
+  if (WaitForSingleObject(m_process, 0) == WAIT_TIMEOUT) {
+    if (!late) return false;
+    TerminateProcess(m_process, 1);
+    WaitForSingleObject(m_process, INFINITE);
+    outcome->end = End::TIMED_OUT;
+  } else {
+    DWORD code = 0;
+    GetExitCodeProcess(m_process, &code);
+    // Exception codes (0xC0000005 and the like) end a process that crashed.
+    outcome->end = code >= 0xC0000000u ? End::SIGNALLED : End::EXITED;
+    outcome->code = static_cast<long>(code);
+  }
+  m_running = false;
+  outcome->seconds = Since(m_start);
+  CloseHandle(m_process);
+  m_process = nullptr;
+  Collect(outcome);
+  return true;
+}
+
+void ChildRunner::Collect(Outcome* outcome) {
+  if (m_out != nullptr) outcome->out = ReadAll(m_out);
+  if (m_err != nullptr) outcome->err = ReadAll(m_err);
+}
+
+ChildRunner::~ChildRunner() {
+  if (m_running) {
+    TerminateProcess(m_process, 1);
+    WaitForSingleObject(m_process, INFINITE);
+    CloseHandle(m_process);
+  }
+  if (m_out != nullptr) CloseHandle(m_out);
+  if (m_err != nullptr) CloseHandle(m_err);
 }
 
 std::string ChildRunner::SelfPath() {
@@ -205,71 +243,85 @@ std::string ReadAll(int fd) {
 
 }  // namespace
 
-ChildRunner::Outcome ChildRunner::Run(const std::vector<std::string>& command, double timeout_seconds) {
-  Outcome outcome;
+bool ChildRunner::Start(const std::vector<std::string>& command, double timeout_seconds) {
   const std::vector<std::string> full = WithLauncher(command);
+  m_program = full.empty() ? "" : full[0];
+  m_timeout = timeout_seconds;
   std::vector<char*> argv;
   for (const std::string& arg : full) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
 
-  const int out = TempFile();
-  const int err = TempFile();
-  if (out < 0 || err < 0) {
-    outcome.error = std::string("cannot create a temporary file: ") + std::strerror(errno);
-    if (out >= 0) close(out);
-    if (err >= 0) close(err);
-    return outcome;
+  m_out = TempFile();
+  m_err = TempFile();
+  if (m_out < 0 || m_err < 0) {
+    m_error = std::string("cannot create a temporary file: ") + std::strerror(errno);
+    return false;
   }
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out, STDOUT_FILENO);
-  posix_spawn_file_actions_adddup2(&actions, err, STDERR_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, m_out, STDOUT_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, m_err, STDERR_FILENO);
   // Its own process group, so a time-out also ends whatever the module started.
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
   posix_spawnattr_setpgroup(&attributes, 0);
-
-  const auto start = Clock::now();
+  m_start = Clock::now();
   pid_t pid = -1;
   const int spawned = posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   if (spawned != 0) {
-    outcome.error = "cannot start " + full[0] + ": " + std::strerror(spawned);
-  } else {
-    int status = 0;
-    auto pause = std::chrono::microseconds(200);
-    for (;;) {
-      const pid_t done = waitpid(pid, &status, WNOHANG);
-      if (done == pid) break;
-      if (done < 0 && errno != EINTR) break;
-      if (Since(start) > timeout_seconds) {
-        kill(-pid, SIGKILL);
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-        outcome.end = End::TIMED_OUT;
-        break;
-      }
-      std::this_thread::sleep_for(pause);
-      if (pause < std::chrono::milliseconds(10)) pause *= 2;
-    }
-    if (outcome.end != End::TIMED_OUT) {
-      if (WIFSIGNALED(status)) {
-        outcome.end = End::SIGNALLED;
-        outcome.code = WTERMSIG(status);
-      } else {
-        outcome.end = End::EXITED;
-        outcome.code = WEXITSTATUS(status);
-      }
-    }
-    outcome.seconds = Since(start);
-    outcome.out = ReadAll(out);
-    outcome.err = ReadAll(err);
+    m_error = "cannot start " + m_program + ": " + std::strerror(spawned);
+    return false;
   }
-  close(out);
-  close(err);
-  return outcome;
+  m_pid = pid;
+  m_running = true;
+  return true;
+}
+
+bool ChildRunner::Poll(Outcome* outcome) {
+  *outcome = Outcome{};
+  if (!m_running) {
+    outcome->error = m_error;
+    return true;
+  }
+  int status = 0;
+  pid_t done = waitpid(m_pid, &status, WNOHANG);
+  while (done < 0 && errno == EINTR) done = waitpid(m_pid, &status, WNOHANG);
+  if (done == 0) {
+    if (Since(m_start) <= m_timeout) return false;
+    kill(-m_pid, SIGKILL);
+    kill(m_pid, SIGKILL);
+    waitpid(m_pid, &status, 0);
+    outcome->end = End::TIMED_OUT;
+  } else if (WIFSIGNALED(status)) {
+    outcome->end = End::SIGNALLED;
+    outcome->code = WTERMSIG(status);
+  } else {
+    outcome->end = End::EXITED;
+    outcome->code = WEXITSTATUS(status);
+  }
+  m_running = false;
+  outcome->seconds = Since(m_start);
+  Collect(outcome);
+  return true;
+}
+
+void ChildRunner::Collect(Outcome* outcome) {
+  if (m_out >= 0) outcome->out = ReadAll(m_out);
+  if (m_err >= 0) outcome->err = ReadAll(m_err);
+}
+
+ChildRunner::~ChildRunner() {
+  if (m_running) {
+    kill(-m_pid, SIGKILL);
+    kill(m_pid, SIGKILL);
+    int status = 0;
+    waitpid(m_pid, &status, 0);
+  }
+  if (m_out >= 0) close(m_out);
+  if (m_err >= 0) close(m_err);
 }
 
 std::string ChildRunner::SelfPath() {

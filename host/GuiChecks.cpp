@@ -1,5 +1,6 @@
 #include "GuiChecks.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 #include <cstdlib>

@@ -44,7 +44,8 @@ const char kSetHelp[] =
 
 const char kValidateUsage[] =
     "usage: qxhost validate [--include REGEX] [--exclude REGEX] [--seed N] [--size N] [--timeout SECONDS]\n"
-    "                       [--only-failed] [--json] [--junit FILE] [--trace FILE] [--in-process] MODULE...";
+    "                       [--jobs N] [--only-failed] [--json] [--junit FILE] [--trace FILE] [--in-process]\n"
+    "                       MODULE...";
 const char kListChecksUsage[] = "usage: qxhost list-checks";
 const char kValidateHelp[] =
     "Runs the checks of the host contract (see 'qxhost list-checks') on each MODULE, each check in a\n"
@@ -55,6 +56,7 @@ const char kValidateHelp[] =
     "  --seed N          seed of the randomised checks (printed; the same seed repeats a run)\n"
     "  --size N          work of the long-running checks: opcodes swept, edits, blocks (default 64)\n"
     "  --timeout SECONDS time limit of each check (default 10)\n"
+    "  --jobs N          checks run side by side (default: one per processor)\n"
     "  --only-failed     print only the checks that failed, crashed or timed out\n"
     "  --json            the report as JSON on standard output (the summary line goes to stderr)\n"
     "  --junit FILE      also write the report as JUnit XML\n"
@@ -375,7 +377,7 @@ int QxHostTool::Validate(const std::vector<std::string>& args) {
     const std::string name = arg.substr(0, eq);
     std::string value;
     const bool takes_value = name == "--include" || name == "--exclude" || name == "--seed" || name == "--size" ||
-                             name == "--timeout" || name == "--junit" || name == "--trace" || name == "--run-check";
+                             name == "--jobs" || name == "--timeout" || name == "--junit" || name == "--trace" || name == "--run-check";
     if (takes_value) {
       if (eq != std::string::npos) {
         value = arg.substr(eq + 1);
@@ -415,6 +417,11 @@ int QxHostTool::Validate(const std::vector<std::string>& args) {
       if (value.empty() || *end != '\0' || size < 1 || size > 1000000)
         return Usage("validate", "bad size '" + value + "': a whole number from 1 to 1000000");
       options.size = static_cast<int>(size);
+    } else if (name == "--jobs") {
+      const long jobs = std::strtol(value.c_str(), &end, 10);
+      if (value.empty() || *end != '\0' || jobs < 1 || jobs > 64)
+        return Usage("validate", "bad jobs '" + value + "': a whole number from 1 to 64");
+      options.jobs = static_cast<int>(jobs);
     } else if (name == "--timeout") {
       options.timeout = std::strtod(value.c_str(), &end);
       if (value.empty() || *end != '\0' || !(options.timeout > 0.0) || options.timeout > 86400.0)

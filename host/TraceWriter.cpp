@@ -109,6 +109,7 @@ double TraceWriter::Now() {
 }
 
 void TraceWriter::Start(const std::string& check, const std::string& module) {
+  m_check = check;
   if (m_file == nullptr) return;
   std::string line = "{\"event\": \"start\", \"check\": ";
   AppendString(&line, check);
@@ -164,9 +165,9 @@ void TraceWriter::Write(const Entry& e) {
     }
   }
   std::fprintf(m_file,
-               "{\"seq\": %" PRIu64 ", \"time\": %.6f, \"direction\": \"%s\", \"call\": \"%s\", \"depth\": %d, "
-               "\"record\": \"%p\", %s, \"result\": %" PRIdPTR "}\n",
-               e.seq, e.time, to_module ? "host>module" : "module>host", KindName(e.kind), e.depth, e.record, args,
+               "{\"check\": \"%s\", \"seq\": %" PRIu64 ", \"time\": %.6f, \"direction\": \"%s\", \"call\": "
+               "\"%s\", \"depth\": %d, \"record\": \"%p\", %s, \"result\": %" PRIdPTR "}\n",
+               m_check.c_str(), e.seq, e.time, to_module ? "host>module" : "module>host", KindName(e.kind), e.depth, e.record, args,
                static_cast<intptr_t>(e.result));
   std::fflush(m_file);
 }

@@ -48,7 +48,8 @@ class TraceWriter {
   void Close();
   bool IsOpen() const { return m_file != nullptr; }
 
-  // A line that starts the calls of one check on one module.
+  // A line that starts the calls of one check on one module; each call line
+  // names the check too (checks run side by side append to one file).
   void Start(const std::string& check, const std::string& module);
   uint64_t NextSeq() { return ++m_seq; }
   static double Now();
@@ -60,6 +61,7 @@ class TraceWriter {
  private:
   std::FILE* m_file = nullptr;
   uint64_t m_seq = 0;
+  std::string m_check;
 };
 
 #endif  // HOST_TRACEWRITER_H

@@ -1,6 +1,8 @@
 #include "Validator.h"
 
 #include <chrono>
+#include <memory>
+#include <thread>
 #include <cstdio>
 #include <utility>
 #include <random>
@@ -156,7 +158,7 @@ int Validator::RunChild(const std::string& name, const std::string& module, uint
   return ALL_PASSED;
 }
 
-CheckResult Validator::RunInChild(const ValidationCheck& check, const std::string& module) {
+std::vector<std::string> Validator::ChildCommand(const ValidationCheck& check, const std::string& module) const {
   std::vector<std::string> command = {m_options.program, "validate", "--run-check", check.name,
                                       "--seed", std::to_string(m_options.seed), "--size",
                                       std::to_string(m_options.size)};
@@ -166,7 +168,10 @@ CheckResult Validator::RunInChild(const ValidationCheck& check, const std::strin
   }
   command.push_back("--");
   command.push_back(module);
-  const ChildRunner::Outcome outcome = ChildRunner::Run(command, m_options.timeout);
+  return command;
+}
+
+CheckResult Validator::Classify(const ChildRunner::Outcome& outcome) const {
   CheckResult result;
   std::string rest;
   const bool answered = ParseResult(outcome.out, &result, &rest);
@@ -198,6 +203,49 @@ CheckResult Validator::RunInChild(const ValidationCheck& check, const std::strin
   return result;
 }
 
+CheckResult Validator::RunOne(const ValidationCheck& check, const std::string& module, TraceWriter* trace) {
+  if (!m_options.in_process) return Classify(ChildRunner::Run(ChildCommand(check, module), m_options.timeout));
+  const auto began = Clock::now();
+  trace->Start(check.name, module);
+  CheckContext context(module, m_options.seed, m_options.size, trace);
+  CheckResult result = RunHere(check, context);
+  result.seconds = Since(began);
+  return result;
+}
+
+void Validator::RunMany(const std::vector<const ValidationCheck*>& checks, const std::string& module,
+                        const std::function<void(const ValidationCheck&, const CheckResult&)>& done) {
+  struct Child {
+    size_t index;
+    ChildRunner runner;
+  };
+  std::vector<std::unique_ptr<Child>> running;
+  std::vector<std::unique_ptr<CheckResult>> results(checks.size());
+  size_t started = 0, reported = 0;
+  const size_t jobs = static_cast<size_t>(m_options.jobs);
+  while (reported < checks.size()) {
+    while (running.size() < jobs && started < checks.size()) {
+      running.push_back(std::make_unique<Child>());
+      running.back()->index = started;
+      running.back()->runner.Start(ChildCommand(*checks[started], module), m_options.timeout);
+      ++started;
+    }
+    bool progress = false;
+    for (auto it = running.begin(); it != running.end();) {
+      ChildRunner::Outcome outcome;
+      if ((*it)->runner.Poll(&outcome)) {
+        results[(*it)->index] = std::make_unique<CheckResult>(Classify(outcome));
+        it = running.erase(it);
+        progress = true;
+      } else {
+        ++it;
+      }
+    }
+    for (; reported < checks.size() && results[reported] != nullptr; ++reported) done(*checks[reported], *results[reported]);
+    if (!progress) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+}
+
 int Validator::Run() {
   const auto start = Clock::now();
   std::vector<const ValidationCheck*> checks;
@@ -211,6 +259,10 @@ int Validator::Run() {
     m_options.seed = (static_cast<uint64_t>(device()) << 32 | device()) % 1000000000000ull;
   }
   if (m_options.program.empty()) m_options.program = ChildRunner::SelfPath();
+  if (m_options.jobs <= 0) {
+    const unsigned processors = std::thread::hardware_concurrency();
+    m_options.jobs = processors == 0 ? 1 : processors > 8 ? 8 : static_cast<int>(processors);
+  }
   TraceWriter trace;
   if (!m_options.trace.empty()) {
     if (!trace.Open(m_options.trace, false, &error)) {
@@ -230,27 +282,23 @@ int Validator::Run() {
     std::vector<const ValidationCheck*> order = checks;
     const bool probe = order.empty() || order.front() != exports;
     if (probe) order.insert(order.begin(), exports);
-    std::string stopped;
-    for (const ValidationCheck* check : order) {
-      CheckResult result;
-      if (!stopped.empty()) {
-        result = CheckResult::Skip(stopped);
-      } else if (m_options.in_process) {
-        const auto began = Clock::now();
-        trace.Start(check->name, path);
-        CheckContext context(path, m_options.seed, m_options.size, &trace);
-        result = RunHere(*check, context);
-        result.seconds = Since(began);
-      } else {
-        result = RunInChild(*check, path);
-      }
-      if (result.unloadable) module.unloadable = true;
-      if (result.stop || (check == exports && result.Failed()))
-        stopped = std::string("not run: ") + check->name + " " + CheckResult::StatusName(result.status);
-      if (check == exports && probe && !result.Failed()) continue;
-      module.entries.push_back(ValidationReport::Entry{check->name, check->randomised, result});
+    const auto record = [&](const ValidationCheck& check, const CheckResult& result) {
+      module.entries.push_back(ValidationReport::Entry{check.name, check.randomised, result});
       if (!m_options.json && (!m_options.only_failed || result.Failed())) m_out << report.Line(module.entries.back());
       m_out.flush();
+    };
+    // The exports first and alone: if they fail, nothing else runs.
+    const CheckResult gate = RunOne(*exports, path, &trace);
+    if (gate.unloadable) module.unloadable = true;
+    if (!probe || gate.Failed()) record(*exports, gate);
+    order.erase(order.begin());
+    if (gate.stop || gate.Failed()) {
+      const std::string stopped = std::string("not run: ") + kExports + " " + CheckResult::StatusName(gate.status);
+      for (const ValidationCheck* check : order) record(*check, CheckResult::Skip(stopped));
+    } else if (m_options.in_process || m_options.jobs <= 1) {
+      for (const ValidationCheck* check : order) record(*check, RunOne(*check, path, &trace));
+    } else {
+      RunMany(order, path, record);
     }
   }
 

@@ -11,12 +11,15 @@
 #define HOST_VALIDATOR_H
 
 #include <cstdint>
+#include <functional>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "CheckContext.h"
 #include "CheckResult.h"
+#include "ChildRunner.h"
+#include "TraceWriter.h"
 #include "ValidationCheck.h"
 
 class Validator {
@@ -32,6 +35,7 @@ class Validator {
     bool seed_given = false;
     double timeout = 10.0;  // seconds per check
     int size = 64;          // work of the sized checks
+    int jobs = 0;           // checks run side by side; 0: one per processor
     bool only_failed = false;
     bool json = false;
     bool in_process = false;
@@ -60,7 +64,14 @@ class Validator {
   static bool ParseResult(const std::string& out, CheckResult* result, std::string* rest);
 
  private:
-  CheckResult RunInChild(const ValidationCheck& check, const std::string& module);
+  std::vector<std::string> ChildCommand(const ValidationCheck& check, const std::string& module) const;
+  // What a child's end says about its check.
+  CheckResult Classify(const ChildRunner::Outcome& outcome) const;
+  CheckResult RunOne(const ValidationCheck& check, const std::string& module, TraceWriter* trace);
+  // Runs `checks` on `module`, up to `jobs` children at a time, and hands
+  // each result to `done` in the order of `checks`.
+  void RunMany(const std::vector<const ValidationCheck*>& checks, const std::string& module,
+               const std::function<void(const ValidationCheck&, const CheckResult&)>& done);
 
   Options m_options;
   std::ostream& m_out;
