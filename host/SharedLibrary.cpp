@@ -38,7 +38,7 @@ bool SharedLibrary::Open(const std::string& path, std::string* error) {
   const DWORD code = GetLastError();
   SetThreadErrorMode(old_mode, nullptr);
   if (module == nullptr) {
-    *error = path + ": not a loadable library (error " + std::to_string(code) + ")";
+    *error = OneLine(path + ": not a loadable library (error " + std::to_string(code) + ")");
     return false;
   }
   m_handle = reinterpret_cast<void*>(module);

@@ -43,6 +43,15 @@ std::string Headline(const std::string& output) {
   return "";
 }
 
+// Line breaks as "\n" alone (a Windows child writes "\r\n" in text mode).
+std::string Lines(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r' || i + 1 == text.size() || text[i + 1] != '\n') out += text[i];
+  }
+  return out;
+}
+
 std::string Escape(const std::string& text) {
   std::string out;
   for (const char c : text) {
@@ -174,8 +183,8 @@ std::vector<std::string> Validator::ChildCommand(const ValidationCheck& check, c
 CheckResult Validator::Classify(const ChildRunner::Outcome& outcome) const {
   CheckResult result;
   std::string rest;
-  const bool answered = ParseResult(outcome.out, &result, &rest);
-  const std::string output = rest + outcome.err;
+  const bool answered = ParseResult(Lines(outcome.out), &result, &rest);
+  const std::string output = rest + Lines(outcome.err);
   const std::string headline = Headline(output);
   const std::string because = headline.empty() ? "" : ": " + headline;
   switch (outcome.end) {

@@ -193,12 +193,16 @@ int RunInProcess(const std::vector<std::string>& args, std::string* out) {
 TEST(Validator, InProcessRunsTheChecksHere) {
   std::string out;
   EXPECT_EQ(RunInProcess({"validate", "--in-process", "--size", "8", QX_PRODUCT}, &out), 0) << out;
+#ifdef _WIN32
+  // A Windows module's allocations cannot be counted: the real-time checks skip.
+  EXPECT_NE(out.find("summary: 20 checks on 1 module: 18 passed, 0 warned, 2 skipped"), std::string::npos) << out;
+  EXPECT_EQ(RunInProcess({"validate", "--in-process", "--include", "realtime", Module("faulty_allocates.qxm")}, &out),
+            0);
+  EXPECT_NE(out.find("skip     realtime.gui-pin-change"), std::string::npos) << out;
+#else
   EXPECT_NE(out.find("summary: 20 checks on 1 module: 20 passed"), std::string::npos) << out;
   EXPECT_EQ(RunInProcess({"validate", "--in-process", "--include", "realtime", Module("faulty_allocates.qxm")}, &out),
             1);
-#ifdef _WIN32
-  EXPECT_NE(out.find("skip     realtime.gui-pin-change"), std::string::npos) << out;
-#else
   EXPECT_NE(out.find("fail     realtime.gui-pin-change    GUI_OP_PIN_VALUE_CHANGED"), std::string::npos) << out;
   EXPECT_NE(out.find("pass     realtime.dsp-process"), std::string::npos) << out;
 #endif

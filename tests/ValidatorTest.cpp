@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <set>
@@ -35,8 +36,18 @@ std::string ReadFile(const std::string& path) {
 }
 
 std::string TempPath(const std::string& name) {
-  const char* dir = std::getenv("TMPDIR");
-  return std::string(dir != nullptr && *dir != '\0' ? dir : "/tmp") + "/qx-validator-test-" + name;
+  return (std::filesystem::temp_directory_path() / ("qx-validator-test-" + name)).string();
+}
+
+// What a check should report where the expected outcome is `status`: where
+// allocation counting cannot see a module (Windows), the real-time checks skip.
+std::string Expected(const std::string& check, const std::string& status) {
+#ifdef _WIN32
+  if (check.rfind("realtime.", 0) == 0) return "skip";
+#else
+  (void)check;
+#endif
+  return status;
 }
 
 // The statuses of one module's checks, by name.
@@ -62,23 +73,24 @@ TEST_P(BrokenModules, FailExactlyTheirOwnCheck) {
   QxHostRun run({"validate", "--json", "--seed", "7", "--size", "16", "--timeout", hangs ? "2" : "60",
                  QxHostRun::Module(b.file)});
   ASSERT_TRUE(run.exited) << run.err;
-  EXPECT_EQ(run.code, b.failing.empty() ? 0 : 1) << run.err;
   const JsonValue report = ParseJson(run.out);
   ASSERT_EQ(report["modules"].array.size(), 1u);
   const auto statuses = Statuses(report["modules"][0]);
   EXPECT_EQ(statuses.size(), CheckCatalog::All().size()) << "every check is reported";
+  bool fails = false;
   for (const auto& s : statuses) {
-    const auto expected = b.failing.find(s.first);
-    if (expected != b.failing.end()) {
-      EXPECT_EQ(s.second, expected->second) << s.first;
-    } else if (b.others_may_skip) {
+    const auto failing = b.failing.find(s.first);
+    const std::string expected = Expected(s.first, failing != b.failing.end() ? failing->second : "pass");
+    fails = fails || (expected != "pass" && expected != "skip");
+    if (b.others_may_skip && failing == b.failing.end()) {
       EXPECT_TRUE(s.second == "pass" || s.second == "skip") << s.first << ": " << s.second;
     } else {
-      EXPECT_EQ(s.second, "pass") << s.first;
+      EXPECT_EQ(s.second, expected) << s.first;
     }
   }
+  EXPECT_EQ(run.code, fails ? 1 : 0) << run.err;
   for (const JsonValue& check : report["modules"][0]["checks"].array) {
-    if (!b.failing.empty() && check["name"].string == b.failing.begin()->first) {
+    if (!b.failing.empty() && check["name"].string == b.failing.begin()->first && check["status"].string != "skip") {
       EXPECT_NE(check["message"].string.find(b.reason), std::string::npos) << check["message"].string;
     }
   }
@@ -137,7 +149,8 @@ TEST(Validate, TheProductPassesEveryCheck) {
   EXPECT_EQ(module["path"].string, QX_PRODUCT);
   EXPECT_TRUE(module["loadable"].boolean);
   for (const JsonValue& check : module["checks"].array) {
-    EXPECT_EQ(check["status"].string, "pass") << check["name"].string << ": " << check["message"].string;
+    EXPECT_EQ(check["status"].string, Expected(check["name"].string, "pass"))
+        << check["name"].string << ": " << check["message"].string;
     EXPECT_GE(check["seconds"].number, 0.0);
   }
   EXPECT_NE(module["checks"].array.back()["message"].string.find("writes checked"), std::string::npos)
@@ -191,7 +204,11 @@ TEST(Validate, JunitReportReadsBack) {
   EXPECT_EQ(root.Attribute("tests"), std::to_string(3 * all));
   EXPECT_EQ(root.Attribute("failures"), "2") << "close answers 0; the missing export";
   EXPECT_EQ(root.Attribute("errors"), "1") << "the timeout";
-  EXPECT_EQ(root.Attribute("skipped"), std::to_string(all - 1)) << "all but loading.exports of no_make_module";
+  size_t realtime_skips = 0;
+  for (const ValidationCheck& check : CheckCatalog::All())
+    realtime_skips += Expected(check.name, "pass") == "skip" ? 2u : 0u;  // in the two modules that load
+  EXPECT_EQ(root.Attribute("skipped"), std::to_string(all - 1 + realtime_skips))
+      << "all but loading.exports of no_make_module";
   EXPECT_EQ(suites[0]->Attribute("name"), QxHostRun::Module("faulty_hangs.qxm"));
   EXPECT_EQ(suites[0]->Children("testcase").size(), all);
   for (const XmlElement* testcase : suites[1]->Children("testcase")) {
@@ -301,9 +318,8 @@ TEST(Validate, TextOutputWithOnlyFailedEndsWithOneSummaryLine) {
   ASSERT_GE(all.size(), 3u) << run.out;
   EXPECT_EQ(all[0].rfind("validate ", 0), 0u);
   EXPECT_EQ(all[1].rfind("  crash    dsp.unknown-opcodes", 0), 0u) << all[1];
-  EXPECT_EQ(all.back().rfind("summary: 20 checks on 1 module: 19 passed, 0 warned, 0 skipped, 0 failed, 1 crashed", 0),
-            0u)
-      << all.back();
+  EXPECT_EQ(all.back().rfind("summary: 20 checks on 1 module: ", 0), 0u) << all.back();
+  EXPECT_NE(all.back().find(" 0 failed, 1 crashed, 0 timed out"), std::string::npos) << all.back();
   int summaries = 0;
   for (const std::string& line : all) {
     summaries += line.rfind("summary:", 0) == 0;
