@@ -80,7 +80,8 @@ void GuiChecks::Add(std::vector<ValidationCheck>* checks) {
   checks->push_back({"gui.unknown-opcodes", "unknown opcodes answer 0, call nothing and change nothing", true, true,
                      &Unknown});
   checks->push_back({"gui.edit-storm",
-                     "random pin edits under each echo policy: bounded nesting and host calls, pins that settle",
+                     "random pin edits under each echo policy: bounded nesting and host calls, magic and version "
+                     "unchanged, pins that settle",
                      true, true, &Storm});
   checks->push_back({"gui.interleaved", "two instances edited in turn give what each gives alone", true, true,
                      &Interleaved});
@@ -211,8 +212,9 @@ CheckResult GuiChecks::Storm(CheckContext& context) {
                                Describe(pins, edits[k]);
       const uint64_t calls = harness.Callbacks();
       Apply(harness, id, pins, edits[k]);
-      if (harness.HasProblems(HostHarness::Trouble::DEPTH))
-        return CheckResult::Fail(call + ": " + harness.ProblemText(HostHarness::Trouble::DEPTH));
+      for (const auto trouble : {HostHarness::Trouble::DEPTH, HostHarness::Trouble::RECORD}) {
+        if (harness.HasProblems(trouble)) return CheckResult::Fail(call + ": " + harness.ProblemText(trouble));
+      }
       if (harness.Callbacks() - calls > bound)
         return CheckResult::Fail(call, "at most " + std::to_string(bound) + " host calls",
                                  std::to_string(harness.Callbacks() - calls));

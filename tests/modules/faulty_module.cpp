@@ -228,6 +228,9 @@ QXWord QX_CALL GuiDispatch(QXGuiStruct* record, int32_t opcode, int32_t index, i
     return 1;
   }
   if (opcode == GUI_OP_PIN_VALUE_CHANGED) gui->Changed(index);
+#ifdef FAULT_CHANGES_VERSION
+  if (opcode == GUI_OP_PIN_VALUE_CHANGED) record->version = 2;
+#endif
 #ifdef FAULT_HANGS
   if (opcode < 0 || opcode > GUI_OP_INDEX_2) {
     while (g_forever) {
