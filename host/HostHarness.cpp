@@ -224,7 +224,6 @@ QXWord HostHarness::CallDispatch(Instance& instance, int32_t opcode, int32_t ind
   const uint64_t seq = m_trace != nullptr ? m_trace->NextSeq() : 0;
   const double time = m_trace != nullptr ? TraceWriter::Now() : 0.0;
   m_stack.push_back(&instance);
-  if (static_cast<int>(m_stack.size()) > m_max_depth) m_max_depth = static_cast<int>(m_stack.size());
   QXWord result;
   {
     AllocationCounter::Scope module(true);

@@ -89,9 +89,6 @@ class HostHarness {
   bool HasProblems(Trouble kind) const { return Count(kind) > 0; }
   // "problem 1; problem 2 (and N more)"
   std::string ProblemText(Trouble kind) const;
-  // True once a call was refused at kMaxDepth.
-  bool DepthExceeded() const { return m_depth_exceeded; }
-  int MaxDepthSeen() const { return m_max_depth; }
   uint64_t Callbacks() const { return m_callbacks; }
   std::vector<Write>& Writes() { return m_writes; }
 
@@ -154,8 +151,7 @@ class HostHarness {
   Instance* m_constructing = nullptr;
   const void* m_constructing_record = nullptr;
   std::vector<Instance*> m_stack;  // the instances being called, innermost last
-  int m_max_depth = 0;
-  bool m_depth_exceeded = false;
+  bool m_depth_exceeded = false;  // said once per harness
   uint64_t m_callbacks = 0;
   HostHarness* m_previous;  // the harness active before this one
   std::vector<std::string> m_problems[3];
