@@ -290,7 +290,7 @@ TEST(Validate, TraceHoldsEveryCallInBothDirections) {
 
 // The failure text of the oracle on the float-math module, for a seed.
 std::string OracleFailure(const std::vector<std::string>& seed_args, std::string* seed_line) {
-  std::vector<std::string> args = {"validate", "--include", "converter.oracle", "--size", "16"};
+  std::vector<std::string> args = {"validate", "--include", "converter.oracle", "--size", "64"};
   args.insert(args.end(), seed_args.begin(), seed_args.end());
   args.push_back(QxHostRun::Module("faulty_float_math.qxm"));
   QxHostRun run(args);
