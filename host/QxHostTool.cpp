@@ -5,8 +5,10 @@
 #include <cstdlib>
 #include <optional>
 
+#include "CheckCatalog.h"
 #include "ModuleLibrary.h"
 #include "ModuleSession.h"
+#include "Validator.h"
 
 namespace {
 
@@ -21,6 +23,8 @@ const char kHelp[] =
     "commands:\n"
     "  info MODULE              the module's properties and its pin table\n"
     "  set MODULE PIN=VALUE...  open a DSP and a GUI instance, apply each edit, print every pin\n"
+    "  validate MODULE...       run the checks of the host contract on each module\n"
+    "  list-checks              the checks validate runs\n"
     "\n"
     "'qxhost COMMAND --help' describes a command. Exit status: 0 done, 1 the module failed,\n"
     "2 bad usage.\n";
@@ -37,6 +41,30 @@ const char kSetHelp[] =
     "  --echo MODE   when the host reports the instance's own writes back to it:\n"
     "                none (default), immediate (inside the write), deferred (after it)\n"
     "  --json        machine-readable output\n";
+
+const char kValidateUsage[] =
+    "usage: qxhost validate [--include REGEX] [--exclude REGEX] [--seed N] [--size N] [--timeout SECONDS]\n"
+    "                       [--jobs N] [--only-failed] [--json] [--junit FILE] [--trace FILE] [--in-process]\n"
+    "                       MODULE...";
+const char kListChecksUsage[] = "usage: qxhost list-checks";
+const char kValidateHelp[] =
+    "Runs the checks of the host contract (see 'qxhost list-checks') on each MODULE, each check in a\n"
+    "child process with a time limit, and reports it as pass, warn, skip, fail, crash (with the\n"
+    "signal or exception) or timeout. A run ends with one summary line.\n"
+    "  --include REGEX   only the checks whose names match (loading.exports always runs)\n"
+    "  --exclude REGEX   not the checks whose names match\n"
+    "  --seed N          seed of the randomised checks (printed; the same seed repeats a run)\n"
+    "  --size N          work of the long-running checks: opcodes swept, edits, blocks (default 64)\n"
+    "  --timeout SECONDS time limit of each check (default 10)\n"
+    "  --jobs N          checks run side by side (default: one per processor)\n"
+    "  --only-failed     print only the checks that failed, crashed or timed out\n"
+    "  --json            the report as JSON on standard output (the summary line goes to stderr)\n"
+    "  --junit FILE      also write the report as JUnit XML\n"
+    "  --trace FILE      every call between host and module, both directions, as JSON lines\n"
+    "  --in-process      run the checks in this process (for a debugger; a crash ends the run)\n"
+    "Exit status: 0 all passed (warnings and skips allowed), 1 a check failed, crashed or timed\n"
+    "out, 2 bad usage or no loadable module.\n";
+const char kListChecksHelp[] = "Lists the checks of 'qxhost validate': name, kind and what each verifies.\n";
 
 std::string JsonString(const std::string& text) {
   std::string out = "\"";
@@ -131,7 +159,12 @@ bool QxHostTool::ParseValue(const std::string& text, double* value) {
 
 int QxHostTool::Usage(const std::string& command, const std::string& problem) {
   m_err << "qxhost: " << problem << "\n"
-        << (command == "info" ? kInfoUsage : command == "set" ? kSetUsage : kUsage) << "\n";
+        << (command == "info"          ? kInfoUsage
+            : command == "set"         ? kSetUsage
+            : command == "validate"    ? kValidateUsage
+            : command == "list-checks" ? kListChecksUsage
+                                       : kUsage)
+        << "\n";
   return USAGE;
 }
 
@@ -140,6 +173,10 @@ int QxHostTool::Help(const std::string& command) {
     m_out << kInfoUsage << "\n" << kInfoHelp;
   } else if (command == "set") {
     m_out << kSetUsage << "\n" << kSetHelp;
+  } else if (command == "validate") {
+    m_out << kValidateUsage << "\n" << kValidateHelp;
+  } else if (command == "list-checks") {
+    m_out << kListChecksUsage << "\n" << kListChecksHelp;
   } else {
     m_out << kUsage << "\n" << kHelp;
   }
@@ -157,6 +194,8 @@ int QxHostTool::Run(const std::vector<std::string>& args) {
   }
   if (command == "info") return Info(rest);
   if (command == "set") return Set(rest);
+  if (command == "validate") return Validate(rest);
+  if (command == "list-checks") return ListChecks(rest);
   return Usage("", "unknown command '" + command + "'");
 }
 
@@ -310,4 +349,102 @@ int QxHostTool::Set(const std::vector<std::string>& args) {
   }
   if (json) m_out << "]}\n";
   return OK;
+}
+
+int QxHostTool::ListChecks(const std::vector<std::string>& args) {
+  if (!args.empty()) return Usage("list-checks", "no arguments expected");
+  for (const ValidationCheck& check : CheckCatalog::All()) {
+    const std::string kind = std::string(check.randomised ? "random" : "") +
+                             (check.randomised && check.sized ? "," : "") + (check.sized ? "sized" : "");
+    char line[96];
+    std::snprintf(line, sizeof line, "%-26s %-13s ", check.name, kind.empty() ? "-" : kind.c_str());
+    m_out << line << check.summary << "\n";
+  }
+  return OK;
+}
+
+int QxHostTool::Validate(const std::vector<std::string>& args) {
+  Validator::Options options;
+  std::string run_check;
+  bool modules_only = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    if (modules_only || arg.empty() || arg[0] != '-') {
+      options.modules.push_back(arg);
+      continue;
+    }
+    const size_t eq = arg.find('=');
+    const std::string name = arg.substr(0, eq);
+    std::string value;
+    const bool takes_value = name == "--include" || name == "--exclude" || name == "--seed" || name == "--size" ||
+                             name == "--jobs" || name == "--timeout" || name == "--junit" || name == "--trace" || name == "--run-check";
+    if (takes_value) {
+      if (eq != std::string::npos) {
+        value = arg.substr(eq + 1);
+      } else if (i + 1 < args.size()) {
+        value = args[++i];
+      } else {
+        return Usage("validate", name + " needs a value");
+      }
+    } else if (eq != std::string::npos) {
+      return Usage("validate", "unknown option '" + arg + "'");
+    }
+    char* end = nullptr;
+    if (arg == "--") {
+      modules_only = true;
+    } else if (name == "--only-failed") {
+      options.only_failed = true;
+    } else if (name == "--json") {
+      options.json = true;
+    } else if (name == "--in-process") {
+      options.in_process = true;
+    } else if (name == "--include") {
+      options.include = value;
+    } else if (name == "--exclude") {
+      options.exclude = value;
+    } else if (name == "--junit") {
+      options.junit = value;
+    } else if (name == "--trace") {
+      options.trace = value;
+    } else if (name == "--run-check") {
+      run_check = value;
+    } else if (name == "--seed") {
+      options.seed = std::strtoull(value.c_str(), &end, 10);
+      if (value.empty() || *end != '\0' || value[0] == '-') return Usage("validate", "bad seed '" + value + "'");
+      options.seed_given = true;
+    } else if (name == "--size") {
+      const long size = std::strtol(value.c_str(), &end, 10);
+      if (value.empty() || *end != '\0' || size < 1 || size > 1000000)
+        return Usage("validate", "bad size '" + value + "': a whole number from 1 to 1000000");
+      options.size = static_cast<int>(size);
+    } else if (name == "--jobs") {
+      const long jobs = std::strtol(value.c_str(), &end, 10);
+      if (value.empty() || *end != '\0' || jobs < 1 || jobs > 64)
+        return Usage("validate", "bad jobs '" + value + "': a whole number from 1 to 64");
+      options.jobs = static_cast<int>(jobs);
+    } else if (name == "--timeout") {
+      options.timeout = std::strtod(value.c_str(), &end);
+      if (value.empty() || *end != '\0' || !(options.timeout > 0.0) || options.timeout > 86400.0)
+        return Usage("validate", "bad timeout '" + value + "': seconds, more than 0");
+    } else {
+      return Usage("validate", "unknown option '" + arg + "'");
+    }
+  }
+  if (options.modules.empty()) return Usage("validate", "no MODULE");
+  if (!run_check.empty()) {
+    // A check's own process: run it, print its result line, and end at once,
+    // so that what the module leaves behind at exit is not the check's result.
+    if (options.modules.size() != 1) return Usage("validate", "--run-check takes one MODULE");
+    const int code = Validator::RunChild(run_check, options.modules[0], options.seed, options.size, options.trace,
+                                         m_out);
+    m_out.flush();
+    m_err.flush();
+    std::fflush(nullptr);
+    std::_Exit(code);
+  }
+  std::vector<const ValidationCheck*> checks;
+  std::string error;
+  if (!Validator::Select(options, &checks, &error)) return Usage("validate", error);
+  Validator validator(options, m_out, m_err);
+  return validator.Run();
 }

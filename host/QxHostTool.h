@@ -27,6 +27,8 @@ class QxHostTool {
   int Usage(const std::string& command, const std::string& problem);
   int Info(const std::vector<std::string>& args);
   int Set(const std::vector<std::string>& args);
+  int Validate(const std::vector<std::string>& args);
+  int ListChecks(const std::vector<std::string>& args);
 
   std::ostream& m_out;
   std::ostream& m_err;

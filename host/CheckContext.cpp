@@ -1,0 +1,92 @@
+#include "CheckContext.h"
+
+#include <cstring>
+
+#include "AllocationCounter.h"
+#include "HostHarness.h"
+
+CheckContext::CheckContext(std::string module, uint64_t seed, int size, TraceWriter* trace)
+    : m_module(std::move(module)), m_seed(seed), m_size(size), m_random(seed), m_trace(trace) {}
+
+bool CheckContext::Load(std::string* error) {
+  if (!m_library.Open(m_module, error)) return false;
+  m_get_properties = reinterpret_cast<QXGetModulePropertiesFunction>(m_library.Find("getModuleProperties"));
+  m_make_module = reinterpret_cast<QXMakeModuleFunction>(m_library.Find("makeModule"));
+  return true;
+}
+
+void CheckContext::Unload() {
+  m_library.Close();
+  m_get_properties = nullptr;
+  m_make_module = nullptr;
+}
+
+bool CheckContext::GetProperties(int32_t index, QXModuleProperties* properties) {
+  const uint64_t seq = m_trace != nullptr ? m_trace->NextSeq() : 0;
+  const double time = TraceWriter::Now();
+  bool answer;
+  {
+    AllocationCounter::Scope module(true);
+    answer = m_get_properties(index, properties);
+  }
+  if (m_trace != nullptr)
+    m_trace->Write(TraceWriter::Entry{TraceWriter::Kind::GET_PROPERTIES, seq, time, 0, nullptr, 0, index, 0,
+                                      properties, 0.0f, answer ? 1 : 0});
+  return answer;
+}
+
+bool CheckContext::Ready(CheckResult* result) {
+  std::string error;
+  if (!m_library.IsOpen() && !Load(&error)) {
+    *result = CheckResult::Skip("the module does not load: " + error);
+    return false;
+  }
+  if (m_get_properties == nullptr || m_make_module == nullptr) {
+    *result = CheckResult::Skip("the module lacks an export");
+    return false;
+  }
+  m_properties = QXModuleProperties{};
+  if (!GetProperties(0, &m_properties)) {
+    *result = CheckResult::Skip("the host refuses the module: getModuleProperties(0) answers false");
+    return false;
+  }
+  if (m_properties.sdk_version != QX_SDK_VERSION) {
+    *result = CheckResult::Skip("the host refuses the module: framework version " +
+                                std::to_string(m_properties.sdk_version));
+    return false;
+  }
+  return true;
+}
+
+bool CheckContext::DescribePins(std::vector<Pin>* pins, CheckResult* result) {
+  HostHarness harness(m_make_module, m_trace);
+  const int dsp = harness.MakeDsp(0);
+  if (dsp < 0) {
+    *result = CheckResult::Fail("makeModule(0, 1)", "a DSP instance", "null");
+    return false;
+  }
+  pins->clear();
+  for (int32_t i = 0;; ++i) {
+    if (i == kMaxPins) {
+      *result = CheckResult::Fail("DSP_OP_GET_PIN_PROPERTIES", "a pin list that ends within " +
+                                  std::to_string(kMaxPins) + " pins", "more");
+      return false;
+    }
+    QXPinProperties p{};
+    if (harness.Dsp(dsp).Dispatch(DSP_OP_GET_PIN_PROPERTIES, i, 0, &p) == 0) break;
+    std::string name;
+    if (p.name != nullptr) name.assign(p.name, strnlen(p.name, 256));
+    pins->push_back(Pin{i, name, p.direction, p.datatype, p.flags});
+  }
+  harness.Close(dsp);
+  return true;
+}
+
+int32_t CheckContext::DspPinCount(const std::vector<Pin>& pins) {
+  int32_t count = 0;
+  for (const Pin& pin : pins) {
+    const bool gui_only = (pin.flags & IO_UI_COMMUNICATION) != 0 && (pin.flags & IO_UI_DSP_SHARED) == 0;
+    if (!gui_only) ++count;
+  }
+  return count;
+}

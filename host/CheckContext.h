@@ -1,0 +1,74 @@
+// What a validation check works with: the module file, its two exports
+// (called through here so that they are traced), the run's seed and size, and
+// the pin list a DSP instance describes.
+#ifndef HOST_CHECKCONTEXT_H
+#define HOST_CHECKCONTEXT_H
+
+#include <cstdint>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "CheckResult.h"
+#include "QXHostInterface.h"
+#include "SharedLibrary.h"
+#include "TraceWriter.h"
+
+class CheckContext {
+ public:
+  struct Pin {
+    int32_t index;
+    std::string name;
+    int32_t direction;
+    int32_t datatype;
+    int32_t flags;
+  };
+  // Longest pin list a module may describe.
+  static constexpr int32_t kMaxPins = 1024;
+
+  CheckContext(std::string module, uint64_t seed, int size, TraceWriter* trace);
+
+  const std::string& Module() const { return m_module; }
+  uint64_t Seed() const { return m_seed; }
+  // How much work sized checks do (opcodes swept, edits made, blocks run).
+  int Size() const { return m_size; }
+  std::mt19937_64& Random() { return m_random; }
+  TraceWriter* Trace() { return m_trace; }
+
+  // Opens the library and looks up both exports (either may be missing).
+  bool Load(std::string* error);
+  void Unload();
+  SharedLibrary& Library() { return m_library; }
+  QXGetModulePropertiesFunction GetPropertiesExport() const { return m_get_properties; }
+  QXMakeModuleFunction MakeModuleExport() const { return m_make_module; }
+
+  // getModuleProperties, traced.
+  bool GetProperties(int32_t index, QXModuleProperties* properties);
+
+  // Everything an instance check needs: the library loaded, both exports, and
+  // module 0 of this framework's version, as the host requires before it
+  // creates instances. False and `result` set to a skip otherwise.
+  bool Ready(CheckResult* result);
+  // Module 0's properties as read by Ready.
+  const QXModuleProperties& Properties() const { return m_properties; }
+
+  // The pins a DSP instance describes (through a harness of its own). False
+  // and `result` set to a failure if the module gives no DSP instance or its
+  // list does not end.
+  bool DescribePins(std::vector<Pin>* pins, CheckResult* result);
+  // The number of pins that get a DSP-side pin object (not GUI-only ones).
+  static int32_t DspPinCount(const std::vector<Pin>& pins);
+
+ private:
+  std::string m_module;
+  uint64_t m_seed;
+  int m_size;
+  std::mt19937_64 m_random;
+  TraceWriter* m_trace;
+  SharedLibrary m_library;
+  QXGetModulePropertiesFunction m_get_properties = nullptr;
+  QXMakeModuleFunction m_make_module = nullptr;
+  QXModuleProperties m_properties{};
+};
+
+#endif  // HOST_CHECKCONTEXT_H

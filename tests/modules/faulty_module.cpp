@@ -1,0 +1,286 @@
+// A module written straight against the host interface, without the
+// framework, that behaves as the level converter does. The validator's tests
+// build it once as is and once per rule with one fault switched on
+// (FAULT_<RULE>, see CMakeLists.txt), so that each copy breaks exactly one
+// rule of the host contract.
+#include <cmath>
+#include <cstring>
+#include <new>
+#include <stdexcept>
+
+#include "QXHostInterface.h"
+
+#ifndef FAULT_NAME
+#define FAULT_NAME "none"
+#endif
+
+namespace {
+
+const char kId[] = "Kalo_GUI-Gainlens";
+const char kName[] = "Faulty module (" FAULT_NAME ")";
+const char kAbout[] = "Faulty module 1.0\n\nA bi-directional test double that breaks one rule: " FAULT_NAME ".";
+#ifdef FAULT_UNSTABLE_PROPERTIES
+const char kAboutCopy[] = "Faulty module 1.0\n\nA bi-directional test double that breaks one rule: " FAULT_NAME ".";
+#endif
+#ifdef FAULT_LONG_ABOUT
+char g_long_about[5001];
+#endif
+
+volatile bool g_forever = true;
+float* volatile g_sink = nullptr;
+int* volatile g_nowhere = nullptr;
+
+enum : int32_t { VOLTAGE = 0, VREF = 1, DB = 2, PINS = 3 };
+
+// ------------------------------------------------------------------ DSP side
+
+struct Dsp {
+  QXModuleStruct record;
+  qxaudioMaster host;
+
+  void Call(int32_t opcode) {
+#ifndef FAULT_NO_CALLBACK_CRASH
+    if (host == nullptr) return;
+#endif
+    host(&record, opcode, 0, 0, nullptr, 0.0f);
+  }
+  // The process function, called through process_entry with this object first.
+  void Process(int32_t, int32_t) {
+    Call(HOST_OP_SLEEP);
+#ifdef FAULT_UNKNOWN_HOST_OPCODE
+    Call(99);
+#endif
+#ifdef FAULT_ALLOCATES_IN_PROCESS
+    g_sink = new float[16];
+    delete[] g_sink;
+#endif
+  }
+};
+
+QXProcessFunctionInfo g_process_info;
+
+QXProcessEntry ProcessEntry() {
+  // The code word of a member-function pointer, as the framework takes it.
+  void (Dsp::*f)(int32_t, int32_t) = &Dsp::Process;
+  QXProcessEntry entry;
+  static_assert(sizeof f >= sizeof entry, "a member-function pointer starts with its code word");
+  std::memcpy(&entry, &f, sizeof entry);
+  return entry;
+}
+
+bool Describe(int32_t index, QXPinProperties* p) {
+  static const char* const kNames[] = {"Voltage", "Vref", "dB"};
+  if (index < 0 || index >= PINS) return false;
+  p->name = kNames[index];
+  p->direction = index == DB ? DR_OUT : DR_IN;
+  p->datatype = DT_FLOAT;
+  p->flags = IO_UI_COMMUNICATION;
+#ifdef FAULT_PATCH_STORE
+  if (index == VREF) p->flags = IO_PATCH_STORE;  // an input, neither private nor a GUI pin
+#endif
+  return true;
+}
+
+void QX_CALL DspEvent(void*, QXEvent*) {}
+
+QXWord QX_CALL DspDispatch(QXModuleStruct* record, int32_t opcode, int32_t index, int32_t, void* ptr, float) {
+  auto* dsp = static_cast<Dsp*>(record->object);
+  switch (opcode) {
+    case DSP_OP_OPEN:
+      dsp->Call(HOST_OP_PROCESS_FUNCTION_CHANGED);
+      dsp->Call(HOST_OP_GET_PIN_COUNT);
+      return 0;
+    case DSP_OP_CLOSE:
+      delete dsp;
+#ifdef FAULT_CLOSE_ANSWERS_0
+      return 0;
+#else
+      return 1;
+#endif
+    case DSP_OP_GET_PIN_PROPERTIES:
+      return Describe(index, static_cast<QXPinProperties*>(ptr)) ? 1 : 0;
+    case DSP_OP_GET_PROCESS_INFO:
+      g_process_info = QXProcessFunctionInfo{1, 8, nullptr, 1002};
+      return reinterpret_cast<QXWord>(&g_process_info);
+    case DSP_OP_CHANGE_SAMPLE_RATE:
+    case DSP_OP_CHANGE_BLOCK_SIZE:
+    case DSP_OP_NOTIFY:
+    case DSP_OP_MESSAGE:
+      return 0;
+    default:
+#ifdef FAULT_CRASH_ON_UNKNOWN
+      *g_nowhere = opcode;
+#endif
+#ifdef FAULT_THROWS_ON_UNKNOWN
+      throw std::runtime_error("opcode " + std::to_string(opcode) + " is not for me");
+#endif
+      return 0;
+  }
+}
+
+Dsp* NewDsp(qxaudioMaster callback, QXWord host_data) {
+  auto* dsp = new Dsp{};
+  dsp->host = callback;
+  dsp->record.magic = QX_MAGIC_DSP;
+#ifdef FAULT_WRONG_MAGIC
+  dsp->record.magic = 0x5158505A;  // 'QXPZ'
+#endif
+  dsp->record.version = 1;
+  dsp->record.host_data = host_data;
+  dsp->record.object = dsp;
+  dsp->record.dispatch_entry = &DspDispatch;
+  dsp->record.process_entry = ProcessEntry();
+  dsp->record.event_entry = &DspEvent;
+  return dsp;
+}
+
+// ------------------------------------------------------------------ GUI side
+
+#ifdef FAULT_WRONG_RECORD
+QXGuiStruct* g_first_record = nullptr;
+#endif
+#ifdef FAULT_SHARED_STATE
+float g_vref = 0.0f;
+#endif
+#ifdef FAULT_LEFTOVER_STATE
+float g_left_voltage = 1.0f, g_left_db = 0.0f;
+int g_left_mode = 1;
+#endif
+
+struct Gui {
+  QXGuiStruct record;
+  qxaudioMaster host;
+  float voltage = 0.0f, vref = 0.0f, db = 0.0f;
+  int mode = 1;  // 1: voltage to decibels, 2: decibels to voltage
+  bool busy = false;
+
+  QXGuiStruct* Self() {
+#ifdef FAULT_WRONG_RECORD
+    // The first instance's record, for every instance after it too.
+    if (g_first_record == nullptr) g_first_record = &record;
+    return g_first_record;
+#else
+    return &record;
+#endif
+  }
+  float Read(int32_t pin) {
+    float value = 0.0f;
+    host(Self(), GUIHOST_OP_READ_PIN_VALUE, pin, 0, &value, 0.0f);
+    return value;
+  }
+  void Write(int32_t pin, float value) { host(Self(), GUIHOST_OP_WRITE_PIN_VALUE, pin, 0, nullptr, value); }
+  float& Vref() {
+#ifdef FAULT_SHARED_STATE
+    return g_vref;
+#else
+    return vref;
+#endif
+  }
+
+  void Start() {
+    Vref() = Read(VREF);
+    voltage = Vref();
+#ifdef FAULT_LEFTOVER_STATE
+    voltage = g_left_voltage;
+    db = g_left_db;
+    mode = g_left_mode;
+#endif
+  }
+
+  void Changed(int32_t pin) {
+#ifndef FAULT_NO_GUARD
+    if (busy) return;
+#endif
+    busy = true;
+#ifdef FAULT_ALLOCATES
+    g_sink = new float[16];
+    delete[] g_sink;
+#endif
+    if (pin == VREF) Vref() = Read(VREF);
+    if (pin == VOLTAGE) voltage = Read(VOLTAGE), mode = 1;
+    if (pin == DB) db = Read(DB), mode = 2;
+    if (mode == 1) {
+#ifdef FAULT_FLOAT_MATH
+      db = 20.0f * std::log10(voltage / Vref());
+#else
+      db = static_cast<float>(20.0f * std::log10(static_cast<double>(voltage) / static_cast<double>(Vref())));
+#endif
+      Write(DB, db);
+    } else {
+#ifdef FAULT_FLOAT_MATH
+      voltage = std::pow(10.0f, db / 20.0f) * Vref();
+#else
+      voltage = static_cast<float>(std::pow(10.0, static_cast<double>(db) / 20.0f) * static_cast<double>(Vref()));
+#endif
+      Write(VOLTAGE, voltage);
+    }
+#ifdef FAULT_LEFTOVER_STATE
+    g_left_voltage = voltage, g_left_db = db, g_left_mode = mode;
+#endif
+    busy = false;
+  }
+};
+
+QXWord QX_CALL GuiDispatch(QXGuiStruct* record, int32_t opcode, int32_t index, int32_t, void*, float) {
+  auto* gui = static_cast<Gui*>(record->object);
+  if (opcode == GUI_OP_CLOSE) {
+    delete gui;
+    return 1;
+  }
+  if (opcode == GUI_OP_PIN_VALUE_CHANGED) gui->Changed(index);
+#ifdef FAULT_CHANGES_VERSION
+  if (opcode == GUI_OP_PIN_VALUE_CHANGED) record->version = 2;
+#endif
+#ifdef FAULT_HANGS
+  if (opcode < 0 || opcode > GUI_OP_INDEX_2) {
+    while (g_forever) {
+    }
+  }
+#endif
+  return 0;
+}
+
+Gui* NewGui(qxaudioMaster callback, QXWord host_data) {
+  auto* gui = new Gui{};
+  gui->host = callback;
+  gui->record.magic = QX_MAGIC_GUI;
+  gui->record.version = 1;
+  gui->record.dispatch_entry = &GuiDispatch;
+  gui->record.host_data = host_data;
+  gui->record.object = gui;
+  gui->Start();
+  return gui;
+}
+
+}  // namespace
+
+extern "C" QX_EXPORT bool QX_CALL getModuleProperties(int32_t index, QXModuleProperties* properties) {
+#ifdef FAULT_VERSION_ONLY_INDEX0
+  if (index != 0) return false;
+#endif
+  properties->sdk_version = QX_SDK_VERSION;
+  if (index != 0) return false;
+  properties->name = kName;
+  properties->id = kId;
+  properties->about = kAbout;
+#ifdef FAULT_UNSTABLE_PROPERTIES
+  static int calls = 0;
+  if (++calls % 2 == 0) properties->about = kAboutCopy;
+#endif
+#ifdef FAULT_LONG_ABOUT
+  std::memset(g_long_about, 'x', sizeof g_long_about - 1);
+  properties->about = g_long_about;
+#endif
+  properties->flags = 256;
+  return true;
+}
+
+extern "C" QX_EXPORT void* QX_CALL makeModule(int32_t index, int32_t type, qxaudioMaster callback, QXWord host_data) {
+  if (index != 0) return nullptr;
+  if (type == QX_INSTANCE_DSP) return &NewDsp(callback, host_data)->record;
+  if (type == QX_INSTANCE_GUI) return &NewGui(callback, host_data)->record;
+#ifdef FAULT_ACCEPTS_TYPE3
+  if (type == 3) return &NewGui(callback, host_data)->record;
+#endif
+  return nullptr;
+}
