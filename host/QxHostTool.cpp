@@ -6,8 +6,10 @@
 #include <optional>
 
 #include "CheckCatalog.h"
+#include "CheckFormat.h"
 #include "ModuleLibrary.h"
 #include "ModuleSession.h"
+#include "ValidationReport.h"
 #include "Validator.h"
 
 namespace {
@@ -66,27 +68,6 @@ const char kValidateHelp[] =
     "out, 2 bad usage or no loadable module.\n";
 const char kListChecksHelp[] = "Lists the checks of 'qxhost validate': name, kind and what each verifies.\n";
 
-std::string JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    switch (c) {
-      case '"': out += "\\\""; break;
-      case '\\': out += "\\\\"; break;
-      case '\n': out += "\\n"; break;
-      case '\t': out += "\\t"; break;
-      default:
-        if (static_cast<unsigned char>(c) < 0x20) {
-          char escaped[8];
-          std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(c));
-          out += escaped;
-        } else {
-          out += c;
-        }
-    }
-  }
-  return out + "\"";
-}
-
 // JSON has no infinities or NaN: those travel as strings.
 std::string JsonNumber(const std::string& formatted) {
   const bool special = formatted == "inf" || formatted == "-inf" || formatted == "nan";
@@ -133,22 +114,11 @@ std::optional<ModuleLibrary> Load(const std::string& path, std::ostream& err) {
 
 std::string PinValue(const ModuleSession& session, int32_t index) {
   const double value = session.Value(index);
-  return session.IsFloat(index) ? QxHostTool::FormatFloat(static_cast<float>(value))
+  return session.IsFloat(index) ? CheckFormat::Float(static_cast<float>(value))
                                 : std::to_string(static_cast<int64_t>(value));
 }
 
 }  // namespace
-
-std::string QxHostTool::FormatFloat(float value) {
-  if (std::isnan(value)) return "nan";
-  if (std::isinf(value)) return value > 0 ? "inf" : "-inf";
-  char text[32];
-  for (int precision = 1; precision <= 9; ++precision) {
-    std::snprintf(text, sizeof text, "%.*g", precision, static_cast<double>(value));
-    if (std::strtof(text, nullptr) == value) break;
-  }
-  return text;
-}
 
 bool QxHostTool::ParseValue(const std::string& text, double* value) {
   if (text.empty()) return false;
@@ -226,11 +196,11 @@ int QxHostTool::Info(const std::vector<std::string>& args) {
   const QXModuleProperties& p = library->Properties();
   const std::string name = p.name ? p.name : "", id = p.id ? p.id : "", about = p.about ? p.about : "";
   if (json) {
-    m_out << "{\"name\": " << JsonString(name) << ", \"id\": " << JsonString(id)
-          << ", \"about\": " << JsonString(about) << ", \"flags\": " << p.flags
+    m_out << "{\"name\": " << ValidationReport::JsonString(name) << ", \"id\": " << ValidationReport::JsonString(id)
+          << ", \"about\": " << ValidationReport::JsonString(about) << ", \"flags\": " << p.flags
           << ", \"sdk_version\": " << p.sdk_version << ", \"pins\": [";
     for (size_t i = 0; i < pins.size(); ++i) {
-      m_out << (i ? ", " : "") << "{\"index\": " << pins[i].index << ", \"name\": " << JsonString(pins[i].name)
+      m_out << (i ? ", " : "") << "{\"index\": " << pins[i].index << ", \"name\": " << ValidationReport::JsonString(pins[i].name)
             << ", \"direction\": \"" << Direction(pins[i].direction) << "\", \"datatype\": \""
             << DataType(pins[i].datatype) << "\", \"flags\": " << pins[i].flags << "}";
     }
@@ -322,18 +292,18 @@ int QxHostTool::Set(const std::vector<std::string>& args) {
   }
 
   const auto& pins = session->Pins();
-  if (json) m_out << "{\"module\": " << JsonString(library->Properties().name ? library->Properties().name : "")
+  if (json) m_out << "{\"module\": " << ValidationReport::JsonString(library->Properties().name ? library->Properties().name : "")
                   << ", \"edits\": [";
   for (size_t e = 0; e < parsed.size(); ++e) {
     const int32_t index = indices[e];
     session->Edit(index, parsed[e].second);
     const std::string edited = PinValue(*session, index);
     if (json) {
-      m_out << (e ? ", " : "") << "{\"pin\": " << JsonString(pins[static_cast<size_t>(index)].name)
+      m_out << (e ? ", " : "") << "{\"pin\": " << ValidationReport::JsonString(pins[static_cast<size_t>(index)].name)
             << ", \"index\": " << index << ", \"value\": " << JsonNumber(edited) << ", \"pins\": [";
       for (size_t i = 0; i < pins.size(); ++i) {
         m_out << (i ? ", " : "") << "{\"index\": " << pins[i].index
-              << ", \"name\": " << JsonString(pins[i].name)
+              << ", \"name\": " << ValidationReport::JsonString(pins[i].name)
               << ", \"value\": " << JsonNumber(PinValue(*session, pins[i].index)) << "}";
       }
       m_out << "]}";

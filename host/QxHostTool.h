@@ -16,9 +16,6 @@ class QxHostTool {
   QxHostTool(std::ostream& out, std::ostream& err) : m_out(out), m_err(err) {}
   int Run(const std::vector<std::string>& args);
 
-  // The shortest decimal text that reads back as the same float; "inf",
-  // "-inf" and "nan" for the special values.
-  static std::string FormatFloat(float value);
   // A whole decimal float, inf and nan included; false for anything else.
   static bool ParseValue(const std::string& text, double* value);
 

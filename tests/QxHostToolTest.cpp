@@ -6,6 +6,7 @@
 #include <string>
 #include <vector>
 
+#include "CheckFormat.h"
 #include "ParamName.h"
 #include "QxHostTool.h"
 
@@ -148,14 +149,14 @@ TEST(QxHostTool, HelpForTheToolAndEachCommand) {
 
 TEST(QxHostTool, FloatsPrintShortestAndReadBack) {
   for (float f : {0.50118721f, -6.0205999f, 1.0f, 1e-38f, 3.4028235e38f, -0.0f, 0.1f}) {
-    const std::string text = QxHostTool::FormatFloat(f);
+    const std::string text = CheckFormat::Float(f);
     double back = 0;
     ASSERT_TRUE(QxHostTool::ParseValue(text, &back)) << text;
     EXPECT_EQ(static_cast<float>(back), f) << text;
   }
-  EXPECT_EQ(QxHostTool::FormatFloat(0.50118721f), "0.5011872");
-  EXPECT_EQ(QxHostTool::FormatFloat(-6.1f), "-6.1");
-  EXPECT_EQ(QxHostTool::FormatFloat(-0.0f), "-0");
+  EXPECT_EQ(CheckFormat::Float(0.50118721f), "0.5011872");
+  EXPECT_EQ(CheckFormat::Float(-6.1f), "-6.1");
+  EXPECT_EQ(CheckFormat::Float(-0.0f), "-0");
 }
 
 }  // namespace
