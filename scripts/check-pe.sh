@@ -4,7 +4,7 @@
 # undecorated getModuleProperties and makeModule, and that imports Windows
 # system DLLs only (the C and C++ runtimes must be linked in statically).
 # Prints each fault and exits 1 if there is any; exits 0 with one "ok" line.
-# Usage: scripts/inspect-pe.sh FILE      (OBJDUMP overrides the objdump used)
+# Usage: scripts/check-pe.sh FILE      (OBJDUMP overrides the objdump used)
 set -euo pipefail
 
 if [ $# -ne 1 ]; then

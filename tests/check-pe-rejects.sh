@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Passes if the module inspector rejects FILE (exit status 1) and reports a
 # fault matching the extended regular expression FAULT.
-# Usage: inspect-pe-rejects.sh INSPECTOR FILE FAULT
+# Usage: check-pe-rejects.sh INSPECTOR FILE FAULT
 set -uo pipefail
 output=$("$1" "$2" 2>&1)
 status=$?
