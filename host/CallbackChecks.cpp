@@ -30,7 +30,7 @@ CheckResult CallbackChecks::Dsp(CheckContext& context) {
   std::vector<CheckContext::Pin> pins;
   if (!context.Ready(&result) || !context.DescribePins(&pins, &result)) return result;
   HostHarness harness(context.MakeModuleExport(), context.Trace());
-  const int32_t count = CheckContext::DspPinCount(pins);
+  const int32_t count = PinDescription::DspCount(pins);
   const int a = harness.MakeDsp(count);
   const int b = harness.MakeDsp(count);
   if (a < 0 || b < 0 || !harness.IsLive(a) || !harness.IsLive(b))

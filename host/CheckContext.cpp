@@ -67,9 +67,9 @@ bool CheckContext::DescribePins(std::vector<Pin>* pins, CheckResult* result) {
   }
   pins->clear();
   for (int32_t i = 0;; ++i) {
-    if (i == kMaxPins) {
+    if (i == Pin::MAX_PINS) {
       *result = CheckResult::Fail("DSP_OP_GET_PIN_PROPERTIES", "a pin list that ends within " +
-                                  std::to_string(kMaxPins) + " pins", "more");
+                                  std::to_string(Pin::MAX_PINS) + " pins", "more");
       return false;
     }
     QXPinProperties p{};
@@ -80,13 +80,4 @@ bool CheckContext::DescribePins(std::vector<Pin>* pins, CheckResult* result) {
   }
   harness.Close(dsp);
   return true;
-}
-
-int32_t CheckContext::DspPinCount(const std::vector<Pin>& pins) {
-  int32_t count = 0;
-  for (const Pin& pin : pins) {
-    const bool gui_only = (pin.flags & IO_UI_COMMUNICATION) != 0 && (pin.flags & IO_UI_DSP_SHARED) == 0;
-    if (!gui_only) ++count;
-  }
-  return count;
 }

@@ -10,21 +10,14 @@
 #include <vector>
 
 #include "CheckResult.h"
+#include "PinDescription.h"
 #include "QXHostInterface.h"
 #include "SharedLibrary.h"
 #include "TraceWriter.h"
 
 class CheckContext {
  public:
-  struct Pin {
-    int32_t index;
-    std::string name;
-    int32_t direction;
-    int32_t datatype;
-    int32_t flags;
-  };
-  // Longest pin list a module may describe.
-  static constexpr int32_t kMaxPins = 1024;
+  using Pin = PinDescription;
 
   CheckContext(std::string module, uint64_t seed, int size, TraceWriter* trace);
 
@@ -56,8 +49,6 @@ class CheckContext {
   // and `result` set to a failure if the module gives no DSP instance or its
   // list does not end.
   bool DescribePins(std::vector<Pin>* pins, CheckResult* result);
-  // The number of pins that get a DSP-side pin object (not GUI-only ones).
-  static int32_t DspPinCount(const std::vector<Pin>& pins);
 
  private:
   std::string m_module;

@@ -59,7 +59,7 @@ CheckResult DspChecks::Unknown(CheckContext& context) {
   std::vector<CheckContext::Pin> pins;
   if (!context.Ready(&result) || !context.DescribePins(&pins, &result)) return result;
   HostHarness harness(context.MakeModuleExport(), context.Trace());
-  const int dsp = harness.MakeDsp(CheckContext::DspPinCount(pins));
+  const int dsp = harness.MakeDsp(PinDescription::DspCount(pins));
   if (dsp < 0 || !harness.IsLive(dsp)) return CheckResult::Skip("makeModule(0, 1) gives no usable DSP instance");
   DspHost& host = harness.Dsp(dsp);
   host.Open();
@@ -105,8 +105,8 @@ CheckResult DspChecks::PinList(CheckContext& context) {
   }
   for (int32_t i = 0;; ++i) {
     const std::string call = "DSP_OP_GET_PIN_PROPERTIES(" + std::to_string(i) + ")";
-    if (i == CheckContext::kMaxPins)
-      return CheckResult::Fail(call, "the list ended within " + std::to_string(CheckContext::kMaxPins) + " pins",
+    if (i == PinDescription::MAX_PINS)
+      return CheckResult::Fail(call, "the list ended within " + std::to_string(PinDescription::MAX_PINS) + " pins",
                                "a pin " + std::to_string(i));
     QXPinProperties p{};
     const QXWord answer = host.Dispatch(DSP_OP_GET_PIN_PROPERTIES, i, 0, &p);
@@ -133,7 +133,7 @@ CheckResult DspChecks::Lifecycle(CheckContext& context) {
   std::vector<CheckContext::Pin> pins;
   if (!context.Ready(&result) || !context.DescribePins(&pins, &result)) return result;
   HostHarness harness(context.MakeModuleExport(), context.Trace());
-  const int dsp = harness.MakeDsp(CheckContext::DspPinCount(pins));
+  const int dsp = harness.MakeDsp(PinDescription::DspCount(pins));
   if (dsp < 0 || !harness.IsLive(dsp)) return CheckResult::Skip("makeModule(0, 1) gives no usable DSP instance");
   DspHost& host = harness.Dsp(dsp);
   const struct {

@@ -48,7 +48,7 @@ CheckResult FactoryChecks::Records(CheckContext& context) {
 
   int dsp[2], gui[2];
   for (int i = 0; i < 2; ++i) {
-    dsp[i] = harness.MakeDsp(CheckContext::DspPinCount(pins));
+    dsp[i] = harness.MakeDsp(PinDescription::DspCount(pins));
     if (dsp[i] < 0) return CheckResult::Fail(Make(0, QX_INSTANCE_DSP), "a record", "null");
     const QXModuleStruct* r = harness.DspRecord(dsp[i]);
     result = Header(Make(0, QX_INSTANCE_DSP), r->magic, QX_MAGIC_DSP, r->version, r->object, r->host_data,
@@ -119,7 +119,7 @@ CheckResult FactoryChecks::NoCallback(CheckContext& context) {
   std::vector<CheckContext::Pin> pins;
   if (!context.Ready(&result) || !context.DescribePins(&pins, &result)) return result;
   HostHarness harness(context.MakeModuleExport(), context.Trace());
-  const int dsp = harness.MakeDsp(CheckContext::DspPinCount(pins), false);
+  const int dsp = harness.MakeDsp(PinDescription::DspCount(pins), false);
   if (dsp < 0) return CheckResult::Fail(Make(0, QX_INSTANCE_DSP) + " without a callback", "a record", "null");
   if (!harness.IsLive(dsp)) return CheckResult::Fail(Make(0, QX_INSTANCE_DSP) + " record dispatch_entry", "set", "null");
   DspHost& host = harness.Dsp(dsp);

@@ -2,19 +2,7 @@
 
 #include <cmath>
 #include <cstdlib>
-
-namespace {
-
-int32_t DspPinCount(const std::vector<ModuleSession::Pin>& pins) {
-  int32_t count = 0;
-  for (const auto& pin : pins) {
-    const bool gui_only = (pin.flags & IO_UI_COMMUNICATION) && !(pin.flags & IO_UI_DSP_SHARED);
-    if (!gui_only) ++count;
-  }
-  return count;
-}
-
-}  // namespace
+#include <cstring>
 
 bool ModuleSession::DescribePins(const ModuleLibrary& library, std::vector<Pin>* pins,
                                  std::string* error) {
@@ -27,10 +15,12 @@ bool ModuleSession::DescribePins(const ModuleLibrary& library, std::vector<Pin>*
   }
   host.Attach(record);
   pins->clear();
-  for (int32_t i = 0; i < MAX_PINS; ++i) {
+  for (int32_t i = 0; i < Pin::MAX_PINS; ++i) {
     QXPinProperties p{};
     if (host.Dispatch(DSP_OP_GET_PIN_PROPERTIES, i, 0, &p) == 0) break;
-    pins->push_back(Pin{i, p.name != nullptr ? p.name : "", p.direction, p.datatype, p.flags});
+    // A name is read up to 256 characters, terminated or not.
+    const std::string name = p.name != nullptr ? std::string(p.name, strnlen(p.name, 256)) : "";
+    pins->push_back(Pin{i, name, p.direction, p.datatype, p.flags});
   }
   host.Close();
   return true;
@@ -38,7 +28,7 @@ bool ModuleSession::DescribePins(const ModuleLibrary& library, std::vector<Pin>*
 
 ModuleSession::ModuleSession(std::vector<Pin> pins, GuiHost::Echo echo)
     : m_pins(std::move(pins)),
-      m_dsp(DspPinCount(m_pins)),
+      m_dsp(PinDescription::DspCount(m_pins)),
       m_gui(static_cast<int32_t>(m_pins.size()), echo) {
   for (const Pin& pin : m_pins) {
     if (pin.datatype != DT_FLOAT) m_gui.SetPinType(pin.index, GuiHost::PinType::INT);

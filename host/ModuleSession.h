@@ -12,20 +12,11 @@
 #include "DspHost.h"
 #include "GuiHost.h"
 #include "ModuleLibrary.h"
+#include "PinDescription.h"
 
 class ModuleSession {
  public:
-  // A pin as the DSP instance describes it; GUI pins use the same indices.
-  struct Pin {
-    int32_t index;
-    std::string name;
-    int32_t direction;
-    int32_t datatype;
-    int32_t flags;
-  };
-
-  // Longest pin list the host accepts from a module.
-  static constexpr int32_t MAX_PINS = 1024;
+  using Pin = PinDescription;
 
   // Describes the pins through a DSP instance of the module; false and a
   // one-line `error` if the module gives no instance.

@@ -55,7 +55,7 @@ CheckResult RealtimeChecks::Dsp(CheckContext& context) {
   std::string why_not;
   if (!AllocationCounter::Available(&why_not)) return CheckResult::Skip(why_not);
   HostHarness harness(context.MakeModuleExport(), context.Trace());
-  const int dsp = harness.MakeDsp(CheckContext::DspPinCount(pins));
+  const int dsp = harness.MakeDsp(PinDescription::DspCount(pins));
   if (dsp < 0 || !harness.IsLive(dsp)) return CheckResult::Skip("makeModule(0, 1) gives no usable DSP instance");
   DspHost& host = harness.Dsp(dsp);
   host.Open();
