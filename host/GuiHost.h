@@ -56,7 +56,6 @@ class GuiHost {
   void SetTextW(int32_t pin, const std::u16string& text) { m_pins.at(static_cast<size_t>(pin)).wide = text; }
   const std::string& Text(int32_t pin) const { return m_pins.at(static_cast<size_t>(pin)).text; }
 
-  void SetEcho(Echo echo) { m_echo = echo; }
   const std::vector<HostCall>& Log() const { return m_log.All(); }
   void ClearLog() { m_log.Clear(); }
   std::vector<HostCall> Calls(int32_t opcode) const { return m_log.Calls(opcode); }
