@@ -33,9 +33,5 @@ if [ "$(cat "$WINEPREFIX/.qx-route" 2>/dev/null)" = qemu ] && [ -z "${GTEST_FILT
   export GTEST_FILTER='-*DeathTest*'
 fi
 
-log="$(mktemp)"
-trap 'rm -f "$log"' EXIT
-status=0
-"$wine" "$@" </dev/null >"$log" 2>&1 || status=$?
-cat "$log"
-exit "$status"
+. "$(dirname "$0")/wine-run-program.sh"
+qx_wine_run_program "$@"

@@ -32,9 +32,5 @@ fi
 flock -u 9
 exec 9>&-
 
-log="$(mktemp)"
-trap 'rm -f "$log"' EXIT
-status=0
-"$wine" "$@" </dev/null >"$log" 2>&1 || status=$?
-cat "$log"
-exit "$status"
+. "$(dirname "$0")/wine-run-program.sh"
+qx_wine_run_program "$@"
