@@ -92,6 +92,27 @@ std::wstring Quote(const std::wstring& arg) {
   return out + L"\"";
 }
 
+// A program that is missing, unreadable or no program at all will not start
+// on a second try. Anything else (Wine answers ERROR_INTERNAL_ERROR now and
+// then under load) may have been the system's passing trouble.
+bool IsPassingStartFailure(DWORD error) {
+  switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_ACCESS_DENIED:
+    case ERROR_BAD_EXE_FORMAT:
+    case ERROR_EXE_MACHINE_TYPE_MISMATCH:
+    case ERROR_INVALID_PARAMETER:
+    case ERROR_FILENAME_EXCED_RANGE:
+      return false;
+    default:
+      return true;
+  }
+}
+
+// Starts of a child that failed for a passing reason are tried this often.
+constexpr int kStartAttempts = 4;
+
 HANDLE TempFile() {
   wchar_t dir[MAX_PATH + 1];
   wchar_t path[MAX_PATH + 1];
@@ -136,14 +157,22 @@ bool ChildRunner::Start(const std::vector<std::string>& command, double timeout_
   startup.hStdOutput = out;
   startup.hStdError = err;
   PROCESS_INFORMATION process{};
-  m_start = Clock::now();
   // No error dialog box for a crashing child.
   const UINT old_mode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
-  const BOOL started = CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                                      &startup, &process);
+  DWORD failure = 0;
+  for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
+    if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100 * attempt));
+    m_start = Clock::now();
+    if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+      failure = 0;
+      break;
+    }
+    failure = GetLastError();
+    if (!IsPassingStartFailure(failure)) break;
+  }
   SetErrorMode(old_mode);
-  if (!started) {
-    m_error = "cannot start " + m_program + " (error " + std::to_string(GetLastError()) + ")";
+  if (failure != 0) {
+    m_error = "cannot start " + m_program + " (error " + std::to_string(failure) + ")";
     return false;
   }
   CloseHandle(process.hThread);

@@ -101,6 +101,21 @@ TEST(ChildRunner, PutsTheLauncherBeforeTheCommand) {
   }
   EXPECT_EQ(o.out, "through program an argument\n");
 }
+#else
+TEST(ChildRunner, AMissingProgramFailsAtOnceAndAPresentOneRuns) {
+  // A missing file is no passing trouble: one attempt, no pauses for retries.
+  const auto start = std::chrono::steady_clock::now();
+  const ChildRunner::Outcome missing = ChildRunner::Run({"C:\\nonexistent\\program.exe"}, 5);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_EQ(missing.end, ChildRunner::End::NOT_STARTED);
+  EXPECT_NE(missing.error.find("cannot start C:\\nonexistent\\program.exe (error 2)"), std::string::npos)
+      << missing.error;
+  EXPECT_LT(seconds, 0.1);
+  const ChildRunner::Outcome present = ChildRunner::Run({ChildRunner::SelfPath(), "--gtest_list_tests"}, 60);
+  EXPECT_EQ(present.end, ChildRunner::End::EXITED) << present.error;
+  EXPECT_EQ(present.code, 0);
+  EXPECT_NE(present.out.find("AMissingProgramFailsAtOnceAndAPresentOneRuns"), std::string::npos);
+}
 #endif
 
 TEST(Validator, ResultLineRoundTripsThroughTheChildsOutput) {
