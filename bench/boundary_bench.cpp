@@ -84,6 +84,28 @@ void BM_EditDbBaseline(benchmark::State& state) {
   benchmark::DoNotOptimize(pins);
 }
 
+// The edit's crossings on their own, to tell what it costs beyond the
+// arithmetic: one report the instance ignores, and one read answered by the
+// host callback above.
+void BM_IgnoredReport(benchmark::State& state) {
+  auto* record = static_cast<QXGuiStruct*>(Library().MakeModule(0, 2, &LeanHost, 0));
+  for (auto _ : state) {
+    record->dispatch_entry(record, GUI_OP_INDEX_1, 0, 0, nullptr, 0.0f);
+    benchmark::ClobberMemory();
+  }
+  record->dispatch_entry(record, GUI_OP_CLOSE, 0, 0, nullptr, 0.0f);
+}
+
+void BM_HostRead(benchmark::State& state) {
+  qxaudioMaster volatile callback = &LeanHost;  // called as the instance calls it
+  float value = 0.0f;
+  for (auto _ : state) {
+    callback(nullptr, GUIHOST_OP_READ_PIN_VALUE, 0, 0, &value, 0.0f);
+    benchmark::ClobberMemory();
+  }
+  benchmark::DoNotOptimize(value);
+}
+
 void BM_Process(benchmark::State& state) {
   DspHost host(0);
   host.SetLogging(false);
@@ -140,6 +162,8 @@ BENCHMARK(BM_EditVoltage);
 BENCHMARK(BM_EditVoltageBaseline);
 BENCHMARK(BM_EditDb);
 BENCHMARK(BM_EditDbBaseline);
+BENCHMARK(BM_IgnoredReport);
+BENCHMARK(BM_HostRead);
 BENCHMARK(BM_Process);
 BENCHMARK(BM_ProcessBaseline);
 BENCHMARK(BM_LoadLibrary);

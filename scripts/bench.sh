@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Builds the bench preset and runs every benchmark, five repetitions each, then
+# Builds the bench preset and runs every benchmark, ten repetitions each in
+# random order (so a noisy stretch of time hits case and baseline alike), then
 # prints each measured case beside its baseline from the same run as a ratio of
 # medians. Usage: scripts/bench.sh [BENCHMARK-FILTER]
 set -euo pipefail
@@ -10,7 +11,8 @@ cmake --build --preset bench >/dev/null
 out=build/bench/results.txt
 : >"$out"
 for bench in build/bench/bench/boundary_bench build/bench/bench/it_enum_list_bench; do
-  "$bench" --benchmark_repetitions=5 --benchmark_report_aggregates_only=true \
+  "$bench" --benchmark_repetitions=10 --benchmark_enable_random_interleaving=true \
+    --benchmark_report_aggregates_only=true \
     --benchmark_filter="${1:-.}" | tee -a "$out"
 done
 echo
