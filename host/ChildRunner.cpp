@@ -161,7 +161,7 @@ bool ChildRunner::Start(const std::vector<std::string>& command, double timeout_
   const UINT old_mode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
   DWORD failure = 0;
   for (int attempt = 0; attempt < kStartAttempts; ++attempt) {
-    if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(100 * attempt));
+    if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(250 * attempt));
     m_start = Clock::now();
     if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
       failure = 0;
