@@ -24,24 +24,6 @@ using Clock = std::chrono::steady_clock;
 
 double Since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
-std::vector<std::string> WithLauncher(const std::vector<std::string>& command) {
-  std::vector<std::string> full;
-  if (const char* launcher = std::getenv("QXHOST_CHILD_LAUNCHER")) {
-    std::string word;
-    for (const char* c = launcher;; ++c) {
-      if (*c == ' ' || *c == '\0') {
-        if (!word.empty()) full.push_back(word);
-        word.clear();
-        if (*c == '\0') break;
-      } else {
-        word += *c;
-      }
-    }
-  }
-  full.insert(full.end(), command.begin(), command.end());
-  return full;
-}
-
 // Keeps the tail: what a module printed last is what explains its end.
 std::string Tail(std::string text) {
   if (text.size() > static_cast<size_t>(ChildRunner::kMaxOutput))
@@ -50,6 +32,23 @@ std::string Tail(std::string text) {
 }
 
 }  // namespace
+
+std::vector<std::string> ChildRunner::Launcher() {
+  std::vector<std::string> words;
+  const char* launcher = std::getenv("QXHOST_CHILD_LAUNCHER");
+  if (launcher == nullptr) return words;
+  std::string word;
+  for (const char* c = launcher;; ++c) {
+    if (*c == ' ' || *c == '\0') {
+      if (!word.empty()) words.push_back(word);
+      word.clear();
+      if (*c == '\0') break;
+    } else {
+      word += *c;
+    }
+  }
+  return words;
+}
 
 ChildRunner::Outcome ChildRunner::Run(const std::vector<std::string>& command, double timeout_seconds) {
   ChildRunner child;
@@ -137,11 +136,10 @@ std::string ReadAll(HANDLE file) {
 }  // namespace
 
 bool ChildRunner::Start(const std::vector<std::string>& command, double timeout_seconds) {
-  const std::vector<std::string> full = WithLauncher(command);
-  m_program = full.empty() ? "" : full[0];
+  m_program = command.empty() ? "" : command[0];
   m_timeout = timeout_seconds;
   std::wstring line;
-  for (const std::string& arg : full) line += (line.empty() ? L"" : L" ") + Quote(Widen(arg));
+  for (const std::string& arg : command) line += (line.empty() ? L"" : L" ") + Quote(Widen(arg));
   HANDLE out = TempFile();
   HANDLE err = TempFile();
   m_out = out == INVALID_HANDLE_VALUE ? nullptr : out;
@@ -273,11 +271,10 @@ std::string ReadAll(int fd) {
 }  // namespace
 
 bool ChildRunner::Start(const std::vector<std::string>& command, double timeout_seconds) {
-  const std::vector<std::string> full = WithLauncher(command);
-  m_program = full.empty() ? "" : full[0];
+  m_program = command.empty() ? "" : command[0];
   m_timeout = timeout_seconds;
   std::vector<char*> argv;
-  for (const std::string& arg : full) argv.push_back(const_cast<char*>(arg.c_str()));
+  for (const std::string& arg : command) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
 
   m_out = TempFile();

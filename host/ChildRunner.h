@@ -33,16 +33,19 @@ class ChildRunner {
   ChildRunner(const ChildRunner&) = delete;
   ChildRunner& operator=(const ChildRunner&) = delete;
 
-  // Starts `command` (command[0] is the program's path). The environment
-  // variable QXHOST_CHILD_LAUNCHER, if set, is put before it (split at
-  // spaces): an emulator such as qemu-i386 for a program of a foreign
-  // architecture. False if it could not start; Poll then tells why.
+  // Starts `command` as it stands (command[0] is the program's path). False
+  // if it could not start; Poll then tells why.
   bool Start(const std::vector<std::string>& command, double timeout_seconds);
   // True once the child has ended (or was killed at its time limit, or never
   // started), with `outcome` filled; false while it runs. Never blocks.
   bool Poll(Outcome* outcome);
   // Start, then wait for the end.
   static Outcome Run(const std::vector<std::string>& command, double timeout_seconds);
+  // The words of the environment variable QXHOST_CHILD_LAUNCHER (split at
+  // spaces), to put before a command that runs this program again: an
+  // emulator such as qemu-i386 where this program is of a foreign
+  // architecture. Empty when the variable is not set.
+  static std::vector<std::string> Launcher();
   // The running program's own file, to run it again as a child.
   static std::string SelfPath();
   // "SIGSEGV", "SIGABRT", ... or "signal N"; on Windows the exception's name.

@@ -168,9 +168,12 @@ int Validator::RunChild(const std::string& name, const std::string& module, uint
 }
 
 std::vector<std::string> Validator::ChildCommand(const ValidationCheck& check, const std::string& module) const {
-  std::vector<std::string> command = {m_options.program, "validate", "--run-check", check.name,
-                                      "--seed", std::to_string(m_options.seed), "--size",
-                                      std::to_string(m_options.size)};
+  // Through the launcher, if any: a 32-bit qxhost under an emulator runs its
+  // children under that emulator too, whatever the kernel could run itself.
+  std::vector<std::string> command = ChildRunner::Launcher();
+  const std::vector<std::string> own = {m_options.program, "validate", "--run-check", check.name, "--seed",
+                                        std::to_string(m_options.seed), "--size", std::to_string(m_options.size)};
+  command.insert(command.end(), own.begin(), own.end());
   if (!m_options.trace.empty()) {
     command.push_back("--trace");
     command.push_back(m_options.trace);

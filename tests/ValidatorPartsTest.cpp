@@ -89,17 +89,19 @@ TEST(ChildRunner, KeepsTheTailOfALongOutput) {
   EXPECT_EQ(o.err.substr(o.err.size() - 11), "line 19999\n");
 }
 
-TEST(ChildRunner, PutsTheLauncherBeforeTheCommand) {
+TEST(ChildRunner, RunsTheCommandAsItStandsAndReadsTheLauncherApart) {
   const char* saved = std::getenv("QXHOST_CHILD_LAUNCHER");
   const std::string before = saved != nullptr ? saved : "";
-  setenv("QXHOST_CHILD_LAUNCHER", "/bin/echo  through", 1);
-  const ChildRunner::Outcome o = ChildRunner::Run({"program", "an argument"}, 10);
-  if (saved != nullptr) {
-    setenv("QXHOST_CHILD_LAUNCHER", before.c_str(), 1);
-  } else {
-    unsetenv("QXHOST_CHILD_LAUNCHER");
-  }
-  EXPECT_EQ(o.out, "through program an argument\n");
+  setenv("QXHOST_CHILD_LAUNCHER", " /bin/echo  through ", 1);
+  const std::vector<std::string> launcher = ChildRunner::Launcher();
+  // A host program started while a launcher is set runs as it is.
+  const ChildRunner::Outcome o = ChildRunner::Run({"/bin/echo", "an argument"}, 10);
+  unsetenv("QXHOST_CHILD_LAUNCHER");
+  const std::vector<std::string> none = ChildRunner::Launcher();
+  if (saved != nullptr) setenv("QXHOST_CHILD_LAUNCHER", before.c_str(), 1);
+  EXPECT_EQ(launcher, (std::vector<std::string>{"/bin/echo", "through"}));
+  EXPECT_TRUE(none.empty());
+  EXPECT_EQ(o.out, "an argument\n");
 }
 #else
 TEST(ChildRunner, AMissingProgramFailsAtOnceAndAPresentOneRuns) {

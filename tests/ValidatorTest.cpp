@@ -4,6 +4,7 @@
 // twin pass every check, and the reports (JSON, JUnit, trace) read back.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -366,6 +367,35 @@ INSTANTIATE_TEST_SUITE_P(
                       ExitCase{"BadSize", {"--size", "many", "PRODUCT"}, 2, "bad size"},
                       ExitCase{"MissingValue", {"PRODUCT", "--junit"}, 2, "--junit needs a value"}),
     ParamName());
+
+#ifndef _WIN32
+// Every check's process starts through the launcher: in a cross build that is
+// the emulator, taken even where the kernel could run the program itself, so
+// that this passing on one machine proves the road every machine takes.
+TEST(Validate, StartsEveryCheckThroughTheLauncher) {
+  const std::string log = TempPath("launches");
+  std::remove(log.c_str());
+  const std::string emulator = QX_EMULATOR;
+  const char* saved = std::getenv("QXHOST_CHILD_LAUNCHER");
+  const std::string before = saved != nullptr ? saved : "";
+  setenv("QXHOST_CHILD_LAUNCHER", ("/bin/sh " QX_TESTS_SOURCE_DIR "/note-launch.sh " + log + " " + emulator).c_str(),
+         1);
+  QxHostRun run({"validate", "--jobs", "2", "--include", "^loading\\.", "--size", "4", QX_PRODUCT});
+  if (saved != nullptr) {
+    setenv("QXHOST_CHILD_LAUNCHER", before.c_str(), 1);
+  } else {
+    unsetenv("QXHOST_CHILD_LAUNCHER");
+  }
+  EXPECT_EQ(run.code, 0) << run.out << run.err;
+  std::istringstream lines(ReadFile(log));
+  std::vector<std::string> starts;
+  for (std::string line; std::getline(lines, line);) starts.push_back(line);
+  std::remove(log.c_str());
+  EXPECT_EQ(starts.size(), 5u) << "one start for each loading check";
+  const std::string program = (emulator.empty() ? "" : emulator + " ") + QX_QXHOST + " validate --run-check loading.";
+  for (const std::string& start : starts) EXPECT_EQ(start.rfind(program, 0), 0u) << start;
+}
+#endif
 
 TEST(Validate, ListChecksNamesEveryCheckOnce) {
   QxHostRun run({"list-checks"});
