@@ -21,8 +21,8 @@ const ModuleLibrary& Library() {
 }
 
 // Inputs that change on every iteration, so nothing is folded away.
-const float kVoltages[8] = {0.5f, 1.25f, 3.0f, 0.01f, 7.5f, 0.2f, 2.0f, 0.9f};
-const float kLevels[8] = {-6.0f, 1.5f, 12.0f, -40.0f, 3.0f, -0.5f, 20.0f, -12.5f};
+const float VOLTAGES[8] = {0.5f, 1.25f, 3.0f, 0.01f, 7.5f, 0.2f, 2.0f, 0.9f};
+const float LEVELS[8] = {-6.0f, 1.5f, 12.0f, -40.0f, 3.0f, -0.5f, 20.0f, -12.5f};
 
 // A host as lean as a real one on this road: three float pins, reads and
 // writes answered from them, nothing logged.
@@ -54,15 +54,15 @@ void EditThroughRecord(benchmark::State& state, int32_t from, const float* input
   record->dispatch_entry(record, GUI_OP_CLOSE, 0, 0, nullptr, 0.0f);
 }
 
-void BM_EditVoltage(benchmark::State& state) { EditThroughRecord(state, 0, kVoltages); }
-void BM_EditDb(benchmark::State& state) { EditThroughRecord(state, 2, kLevels); }
+void BM_EditVoltage(benchmark::State& state) { EditThroughRecord(state, 0, VOLTAGES); }
+void BM_EditDb(benchmark::State& state) { EditThroughRecord(state, 2, LEVELS); }
 
 // The same reads, arithmetic and write with the pins as plain memory.
 void BM_EditVoltageBaseline(benchmark::State& state) {
   float pins[3] = {0.0f, 1.0f, 0.0f};
   size_t i = 0;
   for (auto _ : state) {
-    pins[0] = kVoltages[i++ & 7];
+    pins[0] = VOLTAGES[i++ & 7];
     benchmark::ClobberMemory();
     const float voltage = pins[0], vref = pins[1];
     pins[2] = static_cast<float>(std::log10(static_cast<double>(voltage) / static_cast<double>(vref)) * 20.0f);
@@ -75,7 +75,7 @@ void BM_EditDbBaseline(benchmark::State& state) {
   float pins[3] = {0.0f, 1.0f, 0.0f};
   size_t i = 0;
   for (auto _ : state) {
-    pins[2] = kLevels[i++ & 7];
+    pins[2] = LEVELS[i++ & 7];
     benchmark::ClobberMemory();
     const float db = pins[2], vref = pins[1];
     pins[0] = static_cast<float>(std::pow(10.0, static_cast<double>(db) / 20.0f) * static_cast<double>(vref));

@@ -11,19 +11,19 @@
 
 namespace {
 
-constexpr int32_t kItems = 10000;
-constexpr int32_t kLast = kItems - 1;
+constexpr int32_t ITEMS = 10000;
+constexpr int32_t LAST = ITEMS - 1;
 
 const std::wstring& ItemList() {
   static const std::wstring list = [] {
     std::wstring s;
-    for (int32_t i = 0; i < kItems; ++i) s += (i ? L",item" : L"item") + std::to_wstring(i);
+    for (int32_t i = 0; i < ITEMS; ++i) s += (i ? L",item" : L"item") + std::to_wstring(i);
     return s;
   }();
   return list;
 }
 
-const std::wstring kRangeList = L"range 0," + std::to_wstring(kLast);
+const std::wstring RANGE_LIST = L"range 0," + std::to_wstring(LAST);
 
 // The iterator, up to the item with value `stop` (none: to the end).
 size_t Iterate(it_enum_list& list, int64_t stop) {
@@ -69,38 +69,38 @@ size_t CountRange(int32_t lo, int32_t hi, int64_t stop) {
 void ItemWalk(benchmark::State& state) {
   it_enum_list list(ItemList());
   for (auto _ : state) benchmark::DoNotOptimize(Iterate(list, -1));
-  state.SetItemsProcessed(state.iterations() * kItems);
+  state.SetItemsProcessed(state.iterations() * ITEMS);
 }
 void ItemWalkPlainLoop(benchmark::State& state) {
   for (auto _ : state) benchmark::DoNotOptimize(CutAtCommas(ItemList(), -1));
-  state.SetItemsProcessed(state.iterations() * kItems);
+  state.SetItemsProcessed(state.iterations() * ITEMS);
 }
 void ItemFindLast(benchmark::State& state) {
   it_enum_list list(ItemList());
-  for (auto _ : state) benchmark::DoNotOptimize(list.FindValue(kLast));
-  state.SetItemsProcessed(state.iterations() * kItems);
+  for (auto _ : state) benchmark::DoNotOptimize(list.FindValue(LAST));
+  state.SetItemsProcessed(state.iterations() * ITEMS);
 }
 void ItemFindLastPlainLoop(benchmark::State& state) {
-  for (auto _ : state) benchmark::DoNotOptimize(CutAtCommas(ItemList(), kLast));
-  state.SetItemsProcessed(state.iterations() * kItems);
+  for (auto _ : state) benchmark::DoNotOptimize(CutAtCommas(ItemList(), LAST));
+  state.SetItemsProcessed(state.iterations() * ITEMS);
 }
 void RangeWalk(benchmark::State& state) {
-  it_enum_list list(kRangeList);
+  it_enum_list list(RANGE_LIST);
   for (auto _ : state) benchmark::DoNotOptimize(Iterate(list, -1));
-  state.SetItemsProcessed(state.iterations() * kItems);
+  state.SetItemsProcessed(state.iterations() * ITEMS);
 }
 void RangeWalkPlainLoop(benchmark::State& state) {
-  for (auto _ : state) benchmark::DoNotOptimize(CountRange(0, kLast, -1));
-  state.SetItemsProcessed(state.iterations() * kItems);
+  for (auto _ : state) benchmark::DoNotOptimize(CountRange(0, LAST, -1));
+  state.SetItemsProcessed(state.iterations() * ITEMS);
 }
 void RangeFindLast(benchmark::State& state) {
-  it_enum_list list(kRangeList);
-  for (auto _ : state) benchmark::DoNotOptimize(list.FindValue(kLast));
-  state.SetItemsProcessed(state.iterations() * kItems);
+  it_enum_list list(RANGE_LIST);
+  for (auto _ : state) benchmark::DoNotOptimize(list.FindValue(LAST));
+  state.SetItemsProcessed(state.iterations() * ITEMS);
 }
 void RangeFindLastPlainLoop(benchmark::State& state) {
-  for (auto _ : state) benchmark::DoNotOptimize(CountRange(0, kLast, kLast));
-  state.SetItemsProcessed(state.iterations() * kItems);
+  for (auto _ : state) benchmark::DoNotOptimize(CountRange(0, LAST, LAST));
+  state.SetItemsProcessed(state.iterations() * ITEMS);
 }
 
 BENCHMARK(ItemWalk);

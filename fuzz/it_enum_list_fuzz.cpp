@@ -14,9 +14,9 @@
 
 namespace {
 
-constexpr int64_t kTwoTo32 = int64_t{1} << 32;
-constexpr size_t kMaxRangeWalk = 300;  // longer ranges are checked on this prefix
-constexpr size_t kMaxSearches = 8;  // listed indices searched, spread over the list
+constexpr int64_t TWO_TO_THE_32 = int64_t{1} << 32;
+constexpr size_t MAX_RANGE_WALK = 300;  // longer ranges are checked on this prefix
+constexpr size_t MAX_SEARCHES = 8;  // listed indices searched, spread over the list
 
 void Require(bool ok, const char* what) {
   if (!ok) {
@@ -29,7 +29,7 @@ void Require(bool ok, const char* what) {
 // pieces that mean something in a list text, so that they turn up often; the
 // last few are characters beyond Latin-1.
 std::wstring Decode(const uint8_t* data, size_t size) {
-  static const wchar_t* const kPieces[16] = {L"range", L"range ", L"range-",     L",",  L",",          L"=",
+  static const wchar_t* const PIECES[16] = {L"range", L"range ", L"range-",     L",",  L",",          L"=",
                                              L" ",     L"-",      L"0",          L"1",  L"9",          L"2147483647",
                                              L"2147483648", L"-2147483648", L"\t", L"99999999999"};
   std::wstring text;
@@ -38,7 +38,7 @@ std::wstring Decode(const uint8_t* data, size_t size) {
     if (b < 0x80) {
       text += static_cast<wchar_t>(b);
     } else if (b < 0xF0) {
-      text += kPieces[b & 15];
+      text += PIECES[b & 15];
     } else {
       text += static_cast<wchar_t>(0x3000 + b);
     }
@@ -47,9 +47,9 @@ std::wstring Decode(const uint8_t* data, size_t size) {
 }
 
 int32_t Wrap32(int64_t n) {
-  n %= kTwoTo32;
-  if (n > INT32_MAX) n -= kTwoTo32;
-  if (n < INT32_MIN) n += kTwoTo32;
+  n %= TWO_TO_THE_32;
+  if (n > INT32_MAX) n -= TWO_TO_THE_32;
+  if (n < INT32_MIN) n += TWO_TO_THE_32;
   return static_cast<int32_t>(n);
 }
 
@@ -61,7 +61,7 @@ int32_t ReadDecimal(const std::wstring& s, size_t pos) {
   bool negative = false;
   if (pos < s.size() && (s[pos] == L'+' || s[pos] == L'-')) negative = s[pos++] == L'-';
   int64_t n = 0;
-  for (; pos < s.size() && s[pos] >= L'0' && s[pos] <= L'9'; ++pos) n = std::min(n * 10 + (s[pos] - L'0'), kTwoTo32);
+  for (; pos < s.size() && s[pos] >= L'0' && s[pos] <= L'9'; ++pos) n = std::min(n * 10 + (s[pos] - L'0'), TWO_TO_THE_32);
   return static_cast<int32_t>(std::clamp<int64_t>(negative ? -n : n, INT32_MIN, INT32_MAX));
 }
 
@@ -111,7 +111,7 @@ Model RangeForm(const std::wstring& s) {
   const int64_t spread = Wrap32(int64_t{hi} - lo);
   Model m{{}, 0, Wrap32((spread < 0 ? -spread : spread) + 1)};
   m.count = lo > hi ? 0 : std::min<int64_t>(int64_t{hi} - lo + 1, int64_t{INT32_MAX} + 1);
-  for (int64_t k = 0; k < std::min<int64_t>(m.count, kMaxRangeWalk); ++k) {
+  for (int64_t k = 0; k < std::min<int64_t>(m.count, MAX_RANGE_WALK); ++k) {
     const int32_t value = static_cast<int32_t>(lo + k);
     m.items.push_back({value, std::to_wstring(value)});
   }
@@ -155,7 +155,7 @@ void Check(const std::wstring& text) {
   // Searches on a spread of listed items, and where the whole list is known,
   // on indices and values it does not hold.
   std::vector<int64_t> indices;
-  for (size_t j = 0; j < std::min(n, kMaxSearches); ++j) indices.push_back(static_cast<int64_t>(j * n / std::min(n, kMaxSearches)));
+  for (size_t j = 0; j < std::min(n, MAX_SEARCHES); ++j) indices.push_back(static_cast<int64_t>(j * n / std::min(n, MAX_SEARCHES)));
   if (n > 0) indices.push_back(static_cast<int64_t>(n) - 1);
   if (complete) indices.insert(indices.end(), {-1, static_cast<int64_t>(n), INT32_MIN, INT32_MAX});
   for (int64_t i : indices) {

@@ -58,7 +58,12 @@ QXWord GuiHost::Answer(void* record, int32_t opcode, int32_t index, int32_t valu
 }
 
 void GuiHost::Written(int32_t pin) {
-  if (m_record == nullptr || m_in_echo) return;
+  if (m_record == nullptr) return;
+  if (m_echo == Echo::EVERY) {
+    Report(pin);
+    return;
+  }
+  if (m_in_echo) return;
   if (m_echo == Echo::IMMEDIATE) {
     m_in_echo = true;
     Report(pin);

@@ -17,8 +17,12 @@ class GuiHost {
   // When the host reports a pin that the instance itself wrote.
   enum class Echo {
     NONE,       // never
-    IMMEDIATE,  // from inside the write call
-    DEFERRED    // after the instance's handler has returned
+    IMMEDIATE,  // from inside the write call, once: writes made while an echo
+                // is handled are not echoed again
+    DEFERRED,   // after the instance's handler has returned, once
+    EVERY       // from inside the write call, every write, echoes' writes too:
+                // the nesting ends only when the instance stops writing back,
+                // so whoever drives the host must bound it (the validator does)
   };
   // How a pin stores a written value: the integer or the float argument.
   enum class PinType { FLOAT, INT };
@@ -80,8 +84,9 @@ class GuiHost {
   QXGuiStruct* m_record = nullptr;
   HostLog m_log;
   uint64_t m_call_count = 0;
-  // Echoes are reports of the instance's own writes; writes made while an echo
-  // is handled are not echoed again, so a ping-pong between two pins ends.
+  // Echoes are reports of the instance's own writes; but for EVERY, writes
+  // made while an echo is handled are not echoed again, so a ping-pong
+  // between two pins ends.
   bool m_in_echo = false;
   std::deque<int32_t> m_deferred;
 };

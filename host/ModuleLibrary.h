@@ -1,16 +1,15 @@
 // The reference host's loader: opens a module library file, finds its two
-// exports and checks that it holds module 0 of this framework's version, as the
-// host does before it creates any instance. The library stays loaded for the
-// life of the object.
+// exports and admits module 0 as the host does before it creates any
+// instance. The library stays loaded for the life of the object.
 #ifndef HOST_MODULELIBRARY_H
 #define HOST_MODULELIBRARY_H
 
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <utility>
 
 #include "QXHostInterface.h"
+#include "SharedLibrary.h"
 
 class ModuleLibrary {
  public:
@@ -33,11 +32,14 @@ class ModuleLibrary {
   // file.
   static std::optional<ModuleLibrary> Open(const std::string& path, Error* error);
 
-  ModuleLibrary(const ModuleLibrary&) = delete;
-  ModuleLibrary& operator=(const ModuleLibrary&) = delete;
-  ModuleLibrary(ModuleLibrary&& other) noexcept;
-  ModuleLibrary& operator=(ModuleLibrary&& other) noexcept;
-  ~ModuleLibrary();
+  // The host's gate: it makes instances only of a module 0 that exists
+  // (`answered`, what getModuleProperties(0) returned) and reports this
+  // framework's version in `properties`. Otherwise false, the failure
+  // (NO_MODULE or WRONG_VERSION) and a one-line reason.
+  static bool Admit(bool answered, const QXModuleProperties& properties, Failure* failure, std::string* reason);
+
+  ModuleLibrary(ModuleLibrary&& other) noexcept = default;
+  ModuleLibrary& operator=(ModuleLibrary&& other) noexcept = default;
 
   const std::string& Path() const { return m_path; }
   // Module 0 as the library described it when opened; its texts are
@@ -53,11 +55,10 @@ class ModuleLibrary {
   }
 
  private:
-  ModuleLibrary(std::string path, void* handle) : m_path(std::move(path)), m_handle(handle) {}
-  void Close() noexcept;
+  ModuleLibrary(std::string path, SharedLibrary library) : m_path(std::move(path)), m_library(std::move(library)) {}
 
   std::string m_path;
-  void* m_handle;  // the system's handle of the loaded library; null once moved from
+  SharedLibrary m_library;
   QXGetModulePropertiesFunction m_get_properties = nullptr;
   QXMakeModuleFunction m_make_module = nullptr;
   QXModuleProperties m_properties{};

@@ -2,7 +2,6 @@
 
 #include <cmath>
 #include <cstdlib>
-#include <cstring>
 
 bool ModuleSession::DescribePins(const ModuleLibrary& library, std::vector<Pin>* pins,
                                  std::string* error) {
@@ -14,14 +13,8 @@ bool ModuleSession::DescribePins(const ModuleLibrary& library, std::vector<Pin>*
     return false;
   }
   host.Attach(record);
-  pins->clear();
-  for (int32_t i = 0; i < Pin::MAX_PINS; ++i) {
-    QXPinProperties p{};
-    if (host.Dispatch(DSP_OP_GET_PIN_PROPERTIES, i, 0, &p) == 0) break;
-    // A name is read up to 256 characters, terminated or not.
-    const std::string name = p.name != nullptr ? std::string(p.name, strnlen(p.name, 256)) : "";
-    pins->push_back(Pin{i, name, p.direction, p.datatype, p.flags});
-  }
+  // A list that does not end is cut at its bound: the tool shows what it got.
+  PinDescription::ReadList(host, pins);
   host.Close();
   return true;
 }

@@ -9,8 +9,8 @@ struct PinDescription {
 
 // "Voltage", "Vref" and "dB": float values that pass between the host and the
 // GUI side only.
-const PinDescription kPins[] = {{"Voltage", DR_IN}, {"Vref", DR_IN}, {"dB", DR_OUT}};
-constexpr int32_t kPinCount = static_cast<int32_t>(sizeof kPins / sizeof kPins[0]);
+const PinDescription PINS[] = {{"Voltage", DR_IN}, {"Vref", DR_IN}, {"dB", DR_OUT}};
+constexpr int32_t PIN_COUNT = static_cast<int32_t>(sizeof PINS / sizeof PINS[0]);
 
 }  // namespace
 
@@ -20,10 +20,10 @@ void Module::Open() {
 }
 
 bool Module::GetPinProperties(int32_t index, QXPinProperties* properties) {
-  if (index < 0 || index >= kPinCount) return false;
+  if (index < 0 || index >= PIN_COUNT) return false;
   // Only these four fields: the host's values in the others stay.
-  properties->name = kPins[index].name;
-  properties->direction = kPins[index].direction;
+  properties->name = PINS[index].name;
+  properties->direction = PINS[index].direction;
   properties->datatype = DT_FLOAT;
   properties->flags = IO_UI_COMMUNICATION;
   return true;

@@ -8,13 +8,13 @@
 
 namespace {
 
-const char kId[] = "Kalo_GUI-Gainlens";
-const char kAbout[] =
+const char ID[] = "Kalo_GUI-Gainlens";
+const char ABOUT[] =
     "Kalo_GUI-Gainlens, version 1.0\n"
     "\n"
     "A bi-directional converter between a voltage and its level in decibels relative to a "
     "reference voltage.";
-constexpr int32_t kFlags = 256;
+constexpr int32_t FLAGS = 256;
 
 }  // namespace
 
@@ -22,10 +22,10 @@ extern "C" QX_EXPORT bool QX_CALL getModuleProperties(int32_t index, QXModulePro
   if (properties == nullptr) return false;
   properties->sdk_version = QX_SDK_VERSION;  // for every index, the refused ones too
   if (index != 0) return false;
-  properties->name = kId;
-  properties->id = kId;
-  properties->about = kAbout;
-  properties->flags = kFlags;
+  properties->name = ID;
+  properties->id = ID;
+  properties->about = ABOUT;
+  properties->flags = FLAGS;
   return true;
 }
 

@@ -112,8 +112,8 @@ void it_enum_list::Step() {
 
 const enum_entry& it_enum_list::CurrentItem() const {
   // What a refused call reads: no item.
-  static const enum_entry kNoItem{-1, 0, std::wstring()};
-  if (!QX_CHECK(!IsDone())) return kNoItem;
+  static const enum_entry NO_ITEM{-1, 0, std::wstring()};
+  if (!QX_CHECK(!IsDone())) return NO_ITEM;
   return m_current;
 }
 

@@ -13,7 +13,7 @@
 namespace {
 
 constexpr int32_t V = GuiModule::PIN_VOLTAGE, REF = GuiModule::PIN_VREF, DB = GuiModule::PIN_DB;
-const float kInf = std::numeric_limits<float>::infinity();
+const float INF = std::numeric_limits<float>::infinity();
 
 // A host with the three pins and one converter instance attached.
 struct Session {
@@ -87,7 +87,7 @@ TEST_P(GuiModuleConversion, WritesTheComputedPin) {
   }
 }
 
-const float kNaN = std::numeric_limits<float>::quiet_NaN();
+const float QNAN = std::numeric_limits<float>::quiet_NaN();
 
 INSTANTIATE_TEST_SUITE_P(
     Numbers, GuiModuleConversion,
@@ -99,25 +99,25 @@ INSTANTIATE_TEST_SUITE_P(
         Conversion{"ZeroDbGivesVref", 2.5f, DB, 0.0f, V, 2.5f},
         Conversion{"FortyDbIsAHundredTimesVref", 0.25f, DB, 40.0f, V, 25.0f},
         Conversion{"MinusSixDb", 1.0f, DB, -6.0f, V, 0.50118721f},
-        Conversion{"ZeroVoltIsMinusInfinity", 1.0f, V, 0.0f, DB, -kInf},
-        Conversion{"NegativeVoltIsNaN", 1.0f, V, -1.0f, DB, kNaN},
-        Conversion{"VrefZeroPositiveVoltIsInfinity", 0.0f, V, 3.0f, DB, kInf},
-        Conversion{"VrefZeroNegativeVoltIsNaN", 0.0f, V, -3.0f, DB, kNaN},
-        Conversion{"VrefZeroZeroVoltIsNaN", 0.0f, V, 0.0f, DB, kNaN},
-        Conversion{"OppositeSignsAreNaN", -1.0f, V, 2.0f, DB, kNaN},
-        Conversion{"HugeDbOverflowsToInfinity", 1.0f, DB, 1000.0f, V, kInf},
-        Conversion{"HugeDbNegativeVrefIsMinusInfinity", -1.0f, DB, 1000.0f, V, -kInf},
+        Conversion{"ZeroVoltIsMinusInfinity", 1.0f, V, 0.0f, DB, -INF},
+        Conversion{"NegativeVoltIsNaN", 1.0f, V, -1.0f, DB, QNAN},
+        Conversion{"VrefZeroPositiveVoltIsInfinity", 0.0f, V, 3.0f, DB, INF},
+        Conversion{"VrefZeroNegativeVoltIsNaN", 0.0f, V, -3.0f, DB, QNAN},
+        Conversion{"VrefZeroZeroVoltIsNaN", 0.0f, V, 0.0f, DB, QNAN},
+        Conversion{"OppositeSignsAreNaN", -1.0f, V, 2.0f, DB, QNAN},
+        Conversion{"HugeDbOverflowsToInfinity", 1.0f, DB, 1000.0f, V, INF},
+        Conversion{"HugeDbNegativeVrefIsMinusInfinity", -1.0f, DB, 1000.0f, V, -INF},
         Conversion{"VeryNegativeDbIsZero", 1.0f, DB, -1000.0f, V, 0.0f},
         Conversion{"VrefZeroInDbDirectionIsZero", 0.0f, DB, 10.0f, V, 0.0f},
-        Conversion{"VrefZeroWithInfinitePowerIsNaN", 0.0f, DB, 1.0e30f, V, kNaN},
-        Conversion{"NaNPropagates", 1.0f, V, kNaN, DB, kNaN}),
+        Conversion{"VrefZeroWithInfinitePowerIsNaN", 0.0f, DB, 1.0e30f, V, QNAN},
+        Conversion{"NaNPropagates", 1.0f, V, QNAN, DB, QNAN}),
     ParamName());
 
 TEST(GuiModule, HalfVoltIsTheFloatNearestTheExactLevel) {
   // 20·log10(0.5) = -6.020599913279624; the nearest float and no other.
   const double exact = 20.0 * std::log10(0.5);
   const float written = GuiModule::VoltageToDb(0.5f, 1.0f);
-  const float below = std::nextafter(written, -kInf), above = std::nextafter(written, kInf);
+  const float below = std::nextafter(written, -INF), above = std::nextafter(written, INF);
   EXPECT_LE(std::fabs(written - exact), std::fabs(below - exact));
   EXPECT_LE(std::fabs(written - exact), std::fabs(above - exact));
 }

@@ -65,7 +65,7 @@ QXWord Send(QXGuiStruct* record, int32_t opcode, int32_t index = 0, int32_t valu
   return record->dispatch_entry(record, opcode, index, value, ptr, opt);
 }
 
-void* const kPtr = reinterpret_cast<void*>(0x4000);
+void* const PTR = reinterpret_cast<void*>(0x4000);
 
 TEST(QXGUI_base, FreshRecordIsMagicVersionEntryHostDataObjectThenZeros) {
   std::vector<std::string> trace;
@@ -109,7 +109,7 @@ TEST_P(DispatchRouting, EachOpcodeReachesItsHookWithItsArguments) {
   std::vector<std::string> trace;
   HostCallbackRecorder host;
   auto* gui = new RecordingGui(&HostCallbackRecorder::Callback, &trace, /*query=*/c.opcode == 10 && c.index == 1);
-  EXPECT_EQ(Send(gui->GuiStruct(), c.opcode, c.index, c.value, kPtr, c.opt), c.result);
+  EXPECT_EQ(Send(gui->GuiStruct(), c.opcode, c.index, c.value, PTR, c.opt), c.result);
   EXPECT_EQ(trace, c.trace);
   trace.clear();
   Send(gui->GuiStruct(), GUI_OP_CLOSE);
@@ -179,17 +179,17 @@ TEST(QXGUI_base, HostRequestsSendTheirOpcodeAndHandBackTheAnswer) {
   HostCallbackRecorder host;
   host.answer = [](int32_t opcode, int32_t, int32_t, void*) -> QXWord { return opcode == 20 ? 5 : 7; };
   QXGUI_base gui(&HostCallbackRecorder::Callback, 0);
-  EXPECT_EQ(gui.HostIndexedRequest(3, 4, kPtr), 7);
-  EXPECT_EQ(gui.HostPtrRequest1(kPtr), 7);
-  EXPECT_EQ(gui.HostPtrRequest2(kPtr), 7);
-  EXPECT_TRUE(gui.HostPtrTest(kPtr));
+  EXPECT_EQ(gui.HostIndexedRequest(3, 4, PTR), 7);
+  EXPECT_EQ(gui.HostPtrRequest1(PTR), 7);
+  EXPECT_EQ(gui.HostPtrRequest2(PTR), 7);
+  EXPECT_TRUE(gui.HostPtrTest(PTR));
   ASSERT_EQ(host.calls.size(), 4u);
   const int32_t opcodes[] = {8, 18, 19, 20};
   for (size_t i = 0; i < 4; ++i) {
     EXPECT_EQ(host.calls[i].opcode, opcodes[i]);
     EXPECT_EQ(host.calls[i].index, i == 0 ? 3 : 0);
     EXPECT_EQ(host.calls[i].value, i == 0 ? 4 : 0);
-    EXPECT_EQ(host.calls[i].ptr, kPtr);
+    EXPECT_EQ(host.calls[i].ptr, PTR);
     EXPECT_EQ(host.calls[i].opt, 0.0f);
   }
 }
@@ -323,7 +323,7 @@ TEST(QXGUI_base, HostRequestWithoutCallbackIsRefused) {
   QXGUI_base gui(nullptr, 0);
   EXPECT_EQ(gui.GetPin(1)->GetValueFloat(), 0.0f);
   EXPECT_EQ(gui.CallHost(GUIHOST_OP_PTR_TEST, 0, 0, nullptr, 0.0f), 0);
-  EXPECT_FALSE(gui.HostPtrTest(kPtr));
+  EXPECT_FALSE(gui.HostPtrTest(PTR));
   EXPECT_EQ(gui.GetPin(1)->GetValueTextW(), u"");
   QXGuiStruct copy = *gui.GuiStruct();
   EXPECT_EQ(copy.dispatch_entry(nullptr, GUI_OP_QUERY, 0, 0, nullptr, 0.0f), 0);

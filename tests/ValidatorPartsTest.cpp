@@ -18,7 +18,7 @@
 #include "ConverterOracle.h"
 #include "JsonValue.h"
 #include "ParamName.h"
-#include "QxHostTool.h"
+#include "QXHostTool.h"
 #include "ValidationReport.h"
 #include "Validator.h"
 
@@ -85,7 +85,7 @@ TEST(ChildRunner, KeepsTheTailOfALongOutput) {
   const ChildRunner::Outcome o =
       ChildRunner::Run({"/bin/sh", "-c", "i=0; while [ $i -lt 20000 ]; do echo line $i >&2; i=$((i+1)); done"}, 60);
   ASSERT_EQ(o.end, ChildRunner::End::EXITED);
-  EXPECT_EQ(o.err.size(), static_cast<size_t>(ChildRunner::kMaxOutput));
+  EXPECT_EQ(o.err.size(), static_cast<size_t>(ChildRunner::MAX_OUTPUT));
   EXPECT_EQ(o.err.substr(o.err.size() - 11), "line 19999\n");
 }
 
@@ -215,7 +215,7 @@ TEST(ConverterOracle, ComputesTheConversionsOfTheDocumentedExamples) {
 // binary's allocation hooks see the module's allocations.
 int RunInProcess(const std::vector<std::string>& args, std::string* out) {
   std::ostringstream out_stream, err_stream;
-  QxHostTool tool(out_stream, err_stream);
+  QXHostTool tool(out_stream, err_stream);
   const int code = tool.Run(args);
   *out = out_stream.str() + err_stream.str();
   return code;

@@ -16,11 +16,11 @@
 
 namespace {
 
-const char kId[] = "Kalo_GUI-Gainlens";
-const char kName[] = "Faulty module (" FAULT_NAME ")";
-const char kAbout[] = "Faulty module 1.0\n\nA bi-directional test double that breaks one rule: " FAULT_NAME ".";
+const char ID[] = "Kalo_GUI-Gainlens";
+const char NAME[] = "Faulty module (" FAULT_NAME ")";
+const char ABOUT[] = "Faulty module 1.0\n\nA bi-directional test double that breaks one rule: " FAULT_NAME ".";
 #ifdef FAULT_UNSTABLE_PROPERTIES
-const char kAboutCopy[] = "Faulty module 1.0\n\nA bi-directional test double that breaks one rule: " FAULT_NAME ".";
+const char ABOUT_COPY[] = "Faulty module 1.0\n\nA bi-directional test double that breaks one rule: " FAULT_NAME ".";
 #endif
 #ifdef FAULT_LONG_ABOUT
 char g_long_about[5001];
@@ -69,9 +69,9 @@ QXProcessEntry ProcessEntry() {
 }
 
 bool Describe(int32_t index, QXPinProperties* p) {
-  static const char* const kNames[] = {"Voltage", "Vref", "dB"};
+  static const char* const NAMES[] = {"Voltage", "Vref", "dB"};
   if (index < 0 || index >= PINS) return false;
-  p->name = kNames[index];
+  p->name = NAMES[index];
   p->direction = index == DB ? DR_OUT : DR_IN;
   p->datatype = DT_FLOAT;
   p->flags = IO_UI_COMMUNICATION;
@@ -260,12 +260,12 @@ extern "C" QX_EXPORT bool QX_CALL getModuleProperties(int32_t index, QXModulePro
 #endif
   properties->sdk_version = QX_SDK_VERSION;
   if (index != 0) return false;
-  properties->name = kName;
-  properties->id = kId;
-  properties->about = kAbout;
+  properties->name = NAME;
+  properties->id = ID;
+  properties->about = ABOUT;
 #ifdef FAULT_UNSTABLE_PROPERTIES
   static int calls = 0;
-  if (++calls % 2 == 0) properties->about = kAboutCopy;
+  if (++calls % 2 == 0) properties->about = ABOUT_COPY;
 #endif
 #ifdef FAULT_LONG_ABOUT
   std::memset(g_long_about, 'x', sizeof g_long_about - 1);

@@ -5,8 +5,8 @@
 
 namespace {
 
-const char kName[] = "Loader test module";
-const char kAbout[] = "Loader test module 1.0\n\nA module that only the loader's tests open.";
+const char NAME[] = "Loader test module";
+const char ABOUT[] = "Loader test module 1.0\n\nA module that only the loader's tests open.";
 
 struct Instance {
   QXGuiStruct record;
@@ -23,9 +23,9 @@ QXWord QX_CALL Dispatch(QXGuiStruct* record, int32_t opcode, int32_t, int32_t, v
 extern "C" QX_EXPORT bool QX_CALL getModuleProperties(int32_t index, QXModuleProperties* properties) {
   properties->sdk_version = QX_SDK_VERSION;
   if (index != 0) return false;
-  properties->name = kName;
-  properties->id = kName;
-  properties->about = kAbout;
+  properties->name = NAME;
+  properties->id = NAME;
+  properties->about = ABOUT;
   properties->flags = 256;
   return true;
 }

@@ -1,0 +1,19 @@
+// Numbers and texts as people read them, in the tool's output and the
+// validator's messages: the same float always reads the same.
+#ifndef COMMON_TEXTFORMAT_H
+#define COMMON_TEXTFORMAT_H
+
+#include <cstdint>
+#include <string>
+
+class TextFormat {
+ public:
+  static std::string Hex(uint32_t word);          // "0x5158504C"
+  static std::string Pointer(const void* p);      // "0x7f..." or "null"
+  static std::string Float(float value);          // shortest text that reads back, "nan", "inf"
+  static std::string Quoted(const char* text, size_t bound);  // "\"text\"" cut at bound, or "null"
+  // Same bits, or both NaN.
+  static bool SameFloat(float a, float b);
+};
+
+#endif  // COMMON_TEXTFORMAT_H

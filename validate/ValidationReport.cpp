@@ -1,0 +1,214 @@
+#include "ValidationReport.h"
+
+#include <cstdio>
+#include <fstream>
+
+namespace {
+
+const CheckStatus STATUSES[] = {CheckStatus::PASS, CheckStatus::WARN, CheckStatus::SKIP,
+                                 CheckStatus::FAIL, CheckStatus::CRASH, CheckStatus::TIMEOUT};
+
+std::string Seconds(double seconds) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%.3f", seconds);
+  return text;
+}
+
+// The last `lines` lines of `text`, without its final line break.
+std::string LastLines(const std::string& text, size_t lines) {
+  size_t end = text.size();
+  if (end > 0 && text[end - 1] == '\n') --end;
+  size_t start = end;
+  size_t count = 0;
+  while (start > 0) {
+    const size_t nl = text.rfind('\n', start - 1);
+    if (nl == std::string::npos) {
+      start = 0;
+      break;
+    }
+    if (++count == lines) {
+      start = nl + 1;
+      break;
+    }
+    start = nl;
+  }
+  return text.substr(start, end - start);
+}
+
+}  // namespace
+
+ValidationReport::Module& ValidationReport::AddModule(const std::string& path) {
+  m_modules.push_back(Module{path, false, {}});
+  return m_modules.back();
+}
+
+int ValidationReport::Count(CheckStatus status) const {
+  int count = 0;
+  for (const Module& m : m_modules) {
+    for (const Entry& e : m.entries) count += e.result.status == status ? 1 : 0;
+  }
+  return count;
+}
+
+int ValidationReport::Total() const {
+  int count = 0;
+  for (const Module& m : m_modules) count += static_cast<int>(m.entries.size());
+  return count;
+}
+
+std::string ValidationReport::Line(const Entry& entry) const {
+  char head[96];
+  std::snprintf(head, sizeof head, "  %-8s %-26s", CheckResult::StatusName(entry.result.status), entry.check.c_str());
+  std::string line = head;
+  if (!entry.result.message.empty()) line += " " + entry.result.message;
+  if (entry.randomised) line += " [seed " + std::to_string(m_seed) + "]";
+  while (!line.empty() && line.back() == ' ') line.pop_back();
+  line += "\n";
+  if (entry.result.Failed() && !entry.result.output.empty()) {
+    std::string output = LastLines(entry.result.output, 12);
+    size_t start = 0;
+    while (start < output.size()) {
+      const size_t end = output.find('\n', start);
+      std::string text = output.substr(start, end == std::string::npos ? std::string::npos : end - start);
+      if (text.size() > 160) text = text.substr(0, 157) + "...";
+      line += "           | " + text + "\n";
+      if (end == std::string::npos) break;
+      start = end + 1;
+    }
+  }
+  return line;
+}
+
+std::string ValidationReport::Summary(double seconds) const {
+  const size_t modules = m_modules.size();
+  char text[256];
+  std::snprintf(text, sizeof text,
+                "summary: %d checks on %zu module%s: %d passed, %d warned, %d skipped, %d failed, %d crashed, "
+                "%d timed out (%.2f s)\n",
+                Total(), modules, modules == 1 ? "" : "s", Count(CheckStatus::PASS), Count(CheckStatus::WARN),
+                Count(CheckStatus::SKIP), Count(CheckStatus::FAIL), Count(CheckStatus::CRASH),
+                Count(CheckStatus::TIMEOUT), seconds);
+  return text;
+}
+
+std::string ValidationReport::JsonString(const std::string& text) {
+  std::string out = "\"";
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (c == '"' || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (byte < 0x20 || byte >= 0x7F) {
+      // Module output may hold any bytes; this keeps the document valid.
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(byte));
+      out += escaped;
+    } else {
+      out += c;
+    }
+  }
+  return out + "\"";
+}
+
+std::string ValidationReport::XmlText(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    const auto byte = static_cast<unsigned char>(c);
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      case '\'': out += "&apos;"; break;
+      default:
+        // XML 1.0 allows no other control characters; bytes past ASCII go as '?'.
+        out += (byte < 0x20 && c != '\n' && c != '\t') || byte >= 0x7F ? '?' : c;
+    }
+  }
+  return out;
+}
+
+void ValidationReport::WriteJson(std::ostream& out, int exit_code, double seconds) const {
+  out << "{\"seed\": " << m_seed << ", \"size\": " << m_size << ", \"timeout\": " << m_timeout
+      << ", \"modules\": [";
+  for (size_t m = 0; m < m_modules.size(); ++m) {
+    const Module& module = m_modules[m];
+    out << (m ? ", " : "") << "{\"path\": " << JsonString(module.path)
+        << ", \"loadable\": " << (module.unloadable ? "false" : "true") << ", \"checks\": [";
+    for (size_t i = 0; i < module.entries.size(); ++i) {
+      const Entry& e = module.entries[i];
+      out << (i ? ", " : "") << "{\"name\": " << JsonString(e.check) << ", \"status\": \""
+          << CheckResult::StatusName(e.result.status) << "\", \"message\": " << JsonString(e.result.message)
+          << ", \"output\": " << JsonString(e.result.output) << ", \"seconds\": " << Seconds(e.result.seconds)
+          << ", \"seed\": " << (e.randomised ? std::to_string(m_seed) : "null") << "}";
+    }
+    out << "]}";
+  }
+  out << "], \"summary\": {\"checks\": " << Total();
+  for (const CheckStatus s : STATUSES) out << ", \"" << CheckResult::StatusName(s) << "\": " << Count(s);
+  out << ", \"seconds\": " << Seconds(seconds) << "}, \"exit_code\": " << exit_code << "}\n";
+}
+
+bool ValidationReport::WriteJunit(const std::string& path, double seconds, std::string* error) const {
+  std::ofstream out(path);
+  if (!out) {
+    *error = path + ": cannot write the JUnit report";
+    return false;
+  }
+  const int failures = Count(CheckStatus::FAIL);
+  const int errors = Count(CheckStatus::CRASH) + Count(CheckStatus::TIMEOUT);
+  out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
+      << "<testsuites name=\"qxhost validate\" tests=\"" << Total() << "\" failures=\"" << failures
+      << "\" errors=\"" << errors << "\" skipped=\"" << Count(CheckStatus::SKIP) << "\" time=\"" << Seconds(seconds)
+      << "\">\n";
+  for (const Module& module : m_modules) {
+    int module_failures = 0, module_errors = 0, module_skipped = 0;
+    double module_seconds = 0.0;
+    for (const Entry& e : module.entries) {
+      module_failures += e.result.status == CheckStatus::FAIL;
+      module_errors += e.result.status == CheckStatus::CRASH || e.result.status == CheckStatus::TIMEOUT;
+      module_skipped += e.result.status == CheckStatus::SKIP;
+      module_seconds += e.result.seconds;
+    }
+    out << "  <testsuite name=\"" << XmlText(module.path) << "\" tests=\"" << module.entries.size()
+        << "\" failures=\"" << module_failures << "\" errors=\"" << module_errors << "\" skipped=\""
+        << module_skipped << "\" time=\"" << Seconds(module_seconds) << "\">\n"
+        << "    <properties><property name=\"seed\" value=\"" << m_seed << "\"/></properties>\n";
+    for (const Entry& e : module.entries) {
+      const CheckResult& r = e.result;
+      out << "    <testcase classname=\"" << XmlText(module.path) << "\" name=\"" << XmlText(e.check)
+          << "\" time=\"" << Seconds(r.seconds) << "\"";
+      const char* element = r.status == CheckStatus::FAIL                                          ? "failure"
+                            : r.status == CheckStatus::CRASH || r.status == CheckStatus::TIMEOUT ? "error"
+                            : r.status == CheckStatus::SKIP                                        ? "skipped"
+                                                                                                   : nullptr;
+      if (element == nullptr && r.status == CheckStatus::PASS) {
+        out << "/>\n";
+        continue;
+      }
+      out << ">\n";
+      if (element != nullptr) {
+        out << "      <" << element << " type=\"" << CheckResult::StatusName(r.status) << "\" message=\""
+            << XmlText(r.message) << "\"";
+        if (r.output.empty() || r.status == CheckStatus::SKIP) {
+          out << "/>\n";
+        } else {
+          out << ">" << XmlText(r.output) << "</" << element << ">\n";
+        }
+      } else {
+        out << "      <system-out>warn: " << XmlText(r.message) << "</system-out>\n";
+      }
+      out << "    </testcase>\n";
+    }
+    out << "  </testsuite>\n";
+  }
+  out << "</testsuites>\n";
+  out.close();
+  if (!out) {
+    *error = path + ": cannot write the JUnit report";
+    return false;
+  }
+  return true;
+}

@@ -1,0 +1,52 @@
+// The results of one validation run and their three forms: a line per check
+// for people, a JSON document and a JUnit XML file for tools.
+#ifndef VALIDATE_VALIDATIONREPORT_H
+#define VALIDATE_VALIDATIONREPORT_H
+
+#include <cstdint>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "CheckResult.h"
+
+class ValidationReport {
+ public:
+  struct Entry {
+    std::string check;
+    bool randomised;
+    CheckResult result;
+  };
+  struct Module {
+    std::string path;
+    bool unloadable = false;
+    std::vector<Entry> entries;
+  };
+
+  ValidationReport(uint64_t seed, int size, double timeout) : m_seed(seed), m_size(size), m_timeout(timeout) {}
+
+  Module& AddModule(const std::string& path);
+  const std::vector<Module>& Modules() const { return m_modules; }
+  // How many checks ended with `status`, over all modules.
+  int Count(CheckStatus status) const;
+  int Total() const;
+
+  // "  fail     dsp.lifecycle   DSP_OP_CLOSE: expected 1, got 0 [seed N]", then
+  // the check's output, indented, if it failed.
+  std::string Line(const Entry& entry) const;
+  // The one line that ends every run.
+  std::string Summary(double seconds) const;
+  void WriteJson(std::ostream& out, int exit_code, double seconds) const;
+  bool WriteJunit(const std::string& path, double seconds, std::string* error) const;
+
+  static std::string JsonString(const std::string& text);
+  static std::string XmlText(const std::string& text);
+
+ private:
+  uint64_t m_seed;
+  int m_size;
+  double m_timeout;
+  std::vector<Module> m_modules;
+};
+
+#endif  // VALIDATE_VALIDATIONREPORT_H
