@@ -9,6 +9,7 @@
 #include "TextFormat.h"
 #include "ParamName.h"
 #include "QXHostTool.h"
+#include "SetCommand.h"
 
 namespace {
 
@@ -151,12 +152,24 @@ TEST(QXHostTool, FloatsPrintShortestAndReadBack) {
   for (float f : {0.50118721f, -6.0205999f, 1.0f, 1e-38f, 3.4028235e38f, -0.0f, 0.1f}) {
     const std::string text = TextFormat::Float(f);
     double back = 0;
-    ASSERT_TRUE(QXHostTool::ParseValue(text, &back)) << text;
+    ASSERT_TRUE(SetCommand::ParseValue(text, &back)) << text;
     EXPECT_EQ(static_cast<float>(back), f) << text;
   }
   EXPECT_EQ(TextFormat::Float(0.50118721f), "0.5011872");
   EXPECT_EQ(TextFormat::Float(-6.1f), "-6.1");
   EXPECT_EQ(TextFormat::Float(-0.0f), "-0");
+}
+
+TEST(QXHostTool, HelpDescribesValidateAndListChecks) {
+  std::string out = ToolRun({"validate", "--help"}).out;
+  EXPECT_EQ(ToolRun({"validate", "--help"}).code, 0);
+  for (const char* option : {"--include", "--exclude", "--seed", "--size", "--timeout", "--only-failed", "--json",
+                             "--junit", "--trace", "--in-process"})
+    EXPECT_NE(out.find(option), std::string::npos) << option;
+  EXPECT_EQ(ToolRun({"--help"}).code, 0);
+  out = ToolRun({"--help"}).out;
+  EXPECT_NE(out.find("validate MODULE..."), std::string::npos);
+  EXPECT_NE(out.find("list-checks"), std::string::npos);
 }
 
 }  // namespace

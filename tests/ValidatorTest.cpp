@@ -8,25 +8,60 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 #include <map>
 #include <set>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include <rapidxml/rapidxml.hpp>
+
 #include "CheckCatalog.h"
-#include "JsonValue.h"
+#include "JsonText.h"
 #include "ParamName.h"
-#include "QxHostRun.h"
-#include "XmlElement.h"
+#include "QXHostRun.h"
+#include "QXHostTool.h"
+#include "Validator.h"
 
 namespace {
 
-JsonValue ParseJson(const std::string& text) {
-  JsonValue value;
-  std::string error;
-  EXPECT_TRUE(JsonValue::Parse(text, &value, &error)) << error << "\n" << text;
-  return value;
+Json ParseJson(const std::string& text) {
+  try {
+    return Json::parse(text);
+  } catch (const Json::exception& e) {
+    ADD_FAILURE() << e.what() << "\n" << text;
+    return Json::object();
+  }
+}
+
+// A field of a JSON object; missing fields read as null.
+const Json& Field(const Json& object, const char* key) {
+  static const Json missing;
+  if (!object.is_object()) return missing;
+  const auto it = object.find(key);
+  return it != object.end() ? *it : missing;
+}
+std::string Text(const Json& object, const char* key) {
+  const Json& field = Field(object, key);
+  return field.is_string() ? field.get<std::string>() : "";
+}
+double Number(const Json& object, const char* key) {
+  const Json& field = Field(object, key);
+  return field.is_number() ? field.get<double>() : std::numeric_limits<double>::quiet_NaN();
+}
+
+// The elements named `name` among an XML element's children.
+std::vector<const rapidxml::xml_node<>*> Children(const rapidxml::xml_node<>* node, const char* name) {
+  std::vector<const rapidxml::xml_node<>*> found;
+  for (const rapidxml::xml_node<>* child = node->first_node(name); child != nullptr;
+       child = child->next_sibling(name))
+    found.push_back(child);
+  return found;
+}
+std::string Attribute(const rapidxml::xml_node<>* node, const char* name) {
+  const rapidxml::xml_attribute<>* attribute = node->first_attribute(name);
+  return attribute != nullptr ? attribute->value() : "";
 }
 
 std::string ReadFile(const std::string& path) {
@@ -52,9 +87,9 @@ std::string Expected(const std::string& check, const std::string& status) {
 }
 
 // The statuses of one module's checks, by name.
-std::map<std::string, std::string> Statuses(const JsonValue& module) {
+std::map<std::string, std::string> Statuses(const Json& module) {
   std::map<std::string, std::string> statuses;
-  for (const JsonValue& check : module["checks"].array) statuses[check["name"].string] = check["status"].string;
+  for (const Json& check : Field(module, "checks")) statuses[Text(check, "name")] = Text(check, "status");
   return statuses;
 }
 
@@ -72,12 +107,12 @@ class BrokenModules : public ::testing::TestWithParam<Broken> {};
 TEST_P(BrokenModules, FailExactlyTheirOwnCheck) {
   const Broken& b = GetParam();
   const bool hangs = !b.failing.empty() && b.failing.begin()->second == "timeout";
-  QxHostRun run({"validate", "--json", "--seed", "7", "--size", "16", "--timeout", hangs ? "2" : "60",
-                 QxHostRun::Module(b.file)});
+  QXHostRun run({"validate", "--json", "--seed", "7", "--size", "16", "--timeout", hangs ? "2" : "60",
+                 QXHostRun::Module(b.file)});
   ASSERT_TRUE(run.exited) << run.err;
-  const JsonValue report = ParseJson(run.out);
-  ASSERT_EQ(report["modules"].array.size(), 1u);
-  const auto statuses = Statuses(report["modules"][0]);
+  const Json report = ParseJson(run.out);
+  ASSERT_EQ(Field(report, "modules").size(), 1u);
+  const auto statuses = Statuses(Field(report, "modules")[0]);
   EXPECT_EQ(statuses.size(), CheckCatalog::All().size()) << "every check is reported";
   bool fails = false;
   for (const auto& s : statuses) {
@@ -91,10 +126,10 @@ TEST_P(BrokenModules, FailExactlyTheirOwnCheck) {
     }
   }
   EXPECT_EQ(run.code, fails ? 1 : 0) << run.err;
-  for (const JsonValue& check : report["modules"][0]["checks"].array) {
-    if (!b.failing.empty() && check["name"].string == b.failing.begin()->first && check["status"].string != "skip") {
-      EXPECT_NE(check["message"].string.find(b.reason), std::string::npos) << check["message"].string;
-      EXPECT_NE(check["message"].string.find(b.also), std::string::npos) << check["message"].string;
+  for (const Json& check : Field(Field(report, "modules")[0], "checks")) {
+    if (!b.failing.empty() && Text(check, "name") == b.failing.begin()->first && Text(check, "status") != "skip") {
+      EXPECT_NE(Text(check, "message").find(b.reason), std::string::npos) << Text(check, "message");
+      EXPECT_NE(Text(check, "message").find(b.also), std::string::npos) << Text(check, "message");
     }
   }
 }
@@ -146,47 +181,46 @@ INSTANTIATE_TEST_SUITE_P(
     ParamName());
 
 TEST(Validate, TheProductPassesEveryCheck) {
-  QxHostRun run({"validate", "--json", "--size", "32", QX_PRODUCT});
+  QXHostRun run({"validate", "--json", "--size", "32", QX_PRODUCT});
   ASSERT_TRUE(run.exited) << run.err;
   EXPECT_EQ(run.code, 0) << run.out;
-  const JsonValue report = ParseJson(run.out);
-  const JsonValue& module = report["modules"][0];
-  EXPECT_EQ(module["path"].string, QX_PRODUCT);
-  EXPECT_TRUE(module["loadable"].boolean);
-  for (const JsonValue& check : module["checks"].array) {
-    EXPECT_EQ(check["status"].string, Expected(check["name"].string, "pass"))
-        << check["name"].string << ": " << check["message"].string;
-    EXPECT_GE(check["seconds"].number, 0.0);
+  const Json report = ParseJson(run.out);
+  const Json& module = Field(report, "modules")[0];
+  EXPECT_EQ(Text(module, "path"), QX_PRODUCT);
+  EXPECT_TRUE(Field(module, "loadable").get<bool>());
+  for (const Json& check : Field(module, "checks")) {
+    EXPECT_EQ(Text(check, "status"), Expected(Text(check, "name"), "pass"))
+        << Text(check, "name") << ": " << Text(check, "message");
+    EXPECT_GE(Number(check, "seconds"), 0.0);
   }
-  EXPECT_NE(module["checks"].array.back()["message"].string.find("writes checked"), std::string::npos)
+  EXPECT_NE(Text(Field(module, "checks").back(), "message").find("writes checked"), std::string::npos)
       << "the oracle ran rather than skipped";
 }
 
 TEST(Validate, JsonSummaryAgreesWithTheChecksAndTheExitCode) {
-  QxHostRun run({"validate", "--json", "--seed", "11", "--size", "8", "--include", "^(loading|factory)\\.",
-                 QxHostRun::Module("faulty_wrong_magic.qxm"), QxHostRun::Module("faulty_none.qxm")});
+  QXHostRun run({"validate", "--json", "--seed", "11", "--size", "8", "--include", "^(loading|factory)\\.",
+                 QXHostRun::Module("faulty_wrong_magic.qxm"), QXHostRun::Module("faulty_none.qxm")});
   ASSERT_TRUE(run.exited);
-  const JsonValue report = ParseJson(run.out);
-  EXPECT_EQ(report["seed"].number, 11.0);
-  EXPECT_EQ(report["size"].number, 8.0);
-  EXPECT_EQ(report["exit_code"].number, static_cast<double>(run.code));
+  const Json report = ParseJson(run.out);
+  EXPECT_EQ(Number(report, "seed"), 11.0);
+  EXPECT_EQ(Number(report, "size"), 8.0);
+  EXPECT_EQ(Number(report, "exit_code"), static_cast<double>(run.code));
   EXPECT_EQ(run.code, 1);
   std::map<std::string, int> counted;
   size_t checks = 0;
-  for (const JsonValue& module : report["modules"].array) {
-    EXPECT_EQ(module["checks"].array.size(), 8u) << "five loading and three factory checks";
-    for (const JsonValue& check : module["checks"].array) {
-      ++counted[check["status"].string];
+  for (const Json& module : Field(report, "modules")) {
+    EXPECT_EQ(Field(module, "checks").size(), 8u) << "five loading and three factory checks";
+    for (const Json& check : Field(module, "checks")) {
+      ++counted[Text(check, "status")];
       ++checks;
-      EXPECT_EQ(check["seed"].type, check["name"].string == "loading.other-indices" ? JsonValue::Type::NUMBER
-                                                                                     : JsonValue::Type::NUL)
-          << check["name"].string;
+      EXPECT_EQ(Field(check, "seed").is_number(), Text(check, "name") == "loading.other-indices")
+          << Text(check, "name");
     }
   }
-  const JsonValue& summary = report["summary"];
-  EXPECT_EQ(summary["checks"].number, static_cast<double>(checks));
+  const Json& summary = Field(report, "summary");
+  EXPECT_EQ(Number(summary, "checks"), static_cast<double>(checks));
   for (const char* status : {"pass", "warn", "skip", "fail", "crash", "timeout"})
-    EXPECT_EQ(summary[status].number, counted[status]) << status;
+    EXPECT_EQ(Number(summary, status), counted[status]) << status;
   EXPECT_EQ(counted["fail"], 1);
   // With --json the one summary line goes to the error stream.
   EXPECT_EQ(run.err.rfind("summary: 16 checks on 2 modules: 15 passed", 0), 0u) << run.err;
@@ -194,85 +228,91 @@ TEST(Validate, JsonSummaryAgreesWithTheChecksAndTheExitCode) {
 
 TEST(Validate, JunitReportReadsBack) {
   const std::string path = TempPath("junit.xml");
-  QxHostRun run({"validate", "--junit", path, "--size", "8", "--timeout", "2", QxHostRun::Module("faulty_hangs.qxm"),
-                 QxHostRun::Module("faulty_close_answers_0.qxm"), QxHostRun::Module("no_make_module.qxm")});
+  QXHostRun run({"validate", "--junit", path, "--size", "8", "--timeout", "2", QXHostRun::Module("faulty_hangs.qxm"),
+                 QXHostRun::Module("faulty_close_answers_0.qxm"), QXHostRun::Module("no_make_module.qxm")});
   ASSERT_TRUE(run.exited);
   EXPECT_EQ(run.code, 1);
-  XmlElement root;
-  std::string error;
-  ASSERT_TRUE(XmlElement::Parse(ReadFile(path), &root, &error)) << error;
+  std::string text = ReadFile(path);
   std::remove(path.c_str());
-  EXPECT_EQ(root.name, "testsuites");
-  const auto suites = root.Children("testsuite");
+  rapidxml::xml_document<> document;
+  try {
+    document.parse<rapidxml::parse_validate_closing_tags>(text.data());
+  } catch (const rapidxml::parse_error& e) {
+    FAIL() << e.what() << " at offset " << (e.where<char>() - text.data());
+  }
+  const rapidxml::xml_node<>* root = document.first_node();
+  ASSERT_NE(root, nullptr);
+  EXPECT_EQ(std::string(root->name()), "testsuites");
+  const auto suites = Children(root, "testsuite");
   ASSERT_EQ(suites.size(), 3u);
   const size_t all = CheckCatalog::All().size();
-  EXPECT_EQ(root.Attribute("tests"), std::to_string(3 * all));
-  EXPECT_EQ(root.Attribute("failures"), "2") << "close answers 0; the missing export";
-  EXPECT_EQ(root.Attribute("errors"), "1") << "the timeout";
+  EXPECT_EQ(Attribute(root, "tests"), std::to_string(3 * all));
+  EXPECT_EQ(Attribute(root, "failures"), "2") << "close answers 0; the missing export";
+  EXPECT_EQ(Attribute(root, "errors"), "1") << "the timeout";
   size_t realtime_skips = 0;
   for (const ValidationCheck& check : CheckCatalog::All())
     realtime_skips += Expected(check.name, "pass") == "skip" ? 2u : 0u;  // in the two modules that load
-  EXPECT_EQ(root.Attribute("skipped"), std::to_string(all - 1 + realtime_skips))
+  EXPECT_EQ(Attribute(root, "skipped"), std::to_string(all - 1 + realtime_skips))
       << "all but loading.exports of no_make_module";
-  EXPECT_EQ(suites[0]->Attribute("name"), QxHostRun::Module("faulty_hangs.qxm"));
-  EXPECT_EQ(suites[0]->Children("testcase").size(), all);
-  for (const XmlElement* testcase : suites[1]->Children("testcase")) {
-    const auto failures = testcase->Children("failure");
-    if (testcase->Attribute("name") == "dsp.lifecycle") {
+  EXPECT_EQ(Attribute(suites[0], "name"), QXHostRun::Module("faulty_hangs.qxm"));
+  EXPECT_EQ(Children(suites[0], "testcase").size(), all);
+  for (const rapidxml::xml_node<>* testcase : Children(suites[1], "testcase")) {
+    const auto failures = Children(testcase, "failure");
+    if (Attribute(testcase, "name") == "dsp.lifecycle") {
       ASSERT_EQ(failures.size(), 1u);
-      EXPECT_EQ(failures[0]->Attribute("message"), "DSP_OP_CLOSE: expected 1, got 0");
+      EXPECT_EQ(Attribute(failures[0], "message"), "DSP_OP_CLOSE: expected 1, got 0");
     } else {
-      EXPECT_TRUE(failures.empty()) << testcase->Attribute("name");
+      EXPECT_TRUE(failures.empty()) << Attribute(testcase, "name");
     }
   }
-  for (const XmlElement* testcase : suites[0]->Children("testcase")) {
-    const auto errors = testcase->Children("error");
-    EXPECT_EQ(errors.size(), testcase->Attribute("name") == "gui.unknown-opcodes" ? 1u : 0u)
-        << testcase->Attribute("name");
+  for (const rapidxml::xml_node<>* testcase : Children(suites[0], "testcase")) {
+    const auto errors = Children(testcase, "error");
+    EXPECT_EQ(errors.size(), Attribute(testcase, "name") == "gui.unknown-opcodes" ? 1u : 0u)
+        << Attribute(testcase, "name");
     if (!errors.empty()) {
-      EXPECT_EQ(errors[0]->Attribute("type"), "timeout");
+      EXPECT_EQ(Attribute(errors[0], "type"), "timeout");
     }
   }
 }
 
 TEST(Validate, TraceHoldsEveryCallInBothDirections) {
   const std::string path = TempPath("trace.jsonl");
-  QxHostRun run({"validate", "--trace", path, "--size", "8", "--include", "factory.records|dsp.lifecycle|callback.gui",
+  QXHostRun run({"validate", "--trace", path, "--size", "8", "--include", "factory.records|dsp.lifecycle|callback.gui",
                  QX_PRODUCT});
   ASSERT_EQ(run.code, 0) << run.out << run.err;
   std::istringstream lines(ReadFile(path));
   std::remove(path.c_str());
   // Each check's calls, in the order they began.
-  std::map<std::string, std::map<double, JsonValue>> by_check;
+  std::map<std::string, std::map<double, Json>> by_check;
   std::set<std::string> checks_started, calls;
   for (std::string line; std::getline(lines, line);) {
-    const JsonValue entry = ParseJson(line);
-    if (entry["event"].string == "start") {
-      checks_started.insert(entry["check"].string);
+    const Json entry = ParseJson(line);
+    if (Text(entry, "event") == "start") {
+      checks_started.insert(Text(entry, "check"));
       continue;
     }
     for (const char* field : {"check", "seq", "time", "direction", "call", "depth", "record", "result"})
-      EXPECT_TRUE(entry.Has(field)) << field << " in " << line;
+      EXPECT_TRUE(entry.contains(field)) << field << " in " << line;
     // Checks run side by side: their lines interleave, each names its check.
-    EXPECT_TRUE(by_check[entry["check"].string].emplace(entry["seq"].number, entry).second)
+    EXPECT_TRUE(by_check[Text(entry, "check")].emplace(Number(entry, "seq"), entry).second)
         << "one sequence number per call";
   }
   int callbacks = 0, to_module = 0;
   for (const auto& c : by_check) {
     std::set<unsigned long long> records;  // what makeModule returned so far
     for (const auto& e : c.second) {
-      const JsonValue& entry = e.second;
-      calls.insert(entry["call"].string);
-      const unsigned long long record = std::strtoull(entry["record"].string.c_str(), nullptr, 16);
-      if (entry["call"].string == "makeModule") records.insert(record);
-      if (entry["direction"].string == "module>host") {
+      const Json& entry = e.second;
+      calls.insert(Text(entry, "call"));
+      const unsigned long long record = std::strtoull(Text(entry, "record").c_str(), nullptr, 16);
+      if (Text(entry, "call") == "makeModule") records.insert(record);
+      if (Text(entry, "direction") == "module>host") {
         ++callbacks;
         // A callback names its caller's record, which makeModule handed out
         // (to the host, or already to the constructor).
-        EXPECT_EQ(records.count(record), 1u) << entry["seq"].number << " in " << c.first;
-        EXPECT_NE(entry["name"].string, "unknown");
+        EXPECT_EQ(records.count(record), 1u) << Number(entry, "seq") << " in " << c.first;
+        EXPECT_NE(Text(entry, "name"), "unknown");
       } else {
-        EXPECT_EQ(entry["direction"].string, "host>module");
+        EXPECT_EQ(Text(entry, "direction"), "host>module");
         ++to_module;
       }
     }
@@ -293,8 +333,8 @@ TEST(Validate, TraceHoldsEveryCallInBothDirections) {
 std::string OracleFailure(const std::vector<std::string>& seed_args, std::string* seed_line) {
   std::vector<std::string> args = {"validate", "--include", "converter.oracle", "--size", "64"};
   args.insert(args.end(), seed_args.begin(), seed_args.end());
-  args.push_back(QxHostRun::Module("faulty_float_math.qxm"));
-  QxHostRun run(args);
+  args.push_back(QXHostRun::Module("faulty_float_math.qxm"));
+  QXHostRun run(args);
   EXPECT_EQ(run.code, 1) << run.out;
   const size_t at = run.out.find("converter.oracle");
   if (seed_line != nullptr) *seed_line = run.out.substr(0, run.out.find('\n'));
@@ -315,7 +355,7 @@ TEST(Validate, TheSameSeedRepeatsARandomisedCheck) {
 }
 
 TEST(Validate, TextOutputWithOnlyFailedEndsWithOneSummaryLine) {
-  QxHostRun run({"validate", "--only-failed", "--size", "8", QxHostRun::Module("faulty_crash_on_unknown.qxm")});
+  QXHostRun run({"validate", "--only-failed", "--size", "8", QXHostRun::Module("faulty_crash_on_unknown.qxm")});
   EXPECT_EQ(run.code, 1);
   std::istringstream lines(run.out);
   std::vector<std::string> all;
@@ -345,8 +385,8 @@ class ValidateExitCodes : public ::testing::TestWithParam<ExitCase> {};
 TEST_P(ValidateExitCodes, ExitStatusAndMessage) {
   const ExitCase& c = GetParam();
   std::vector<std::string> args = {"validate", "--size", "4"};
-  for (const std::string& a : c.args) args.push_back(a.rfind("mod:", 0) == 0 ? QxHostRun::Module(a.substr(4)) : a == "PRODUCT" ? QX_PRODUCT : a);
-  QxHostRun run(args);
+  for (const std::string& a : c.args) args.push_back(a.rfind("mod:", 0) == 0 ? QXHostRun::Module(a.substr(4)) : a == "PRODUCT" ? QX_PRODUCT : a);
+  QXHostRun run(args);
   ASSERT_TRUE(run.exited);
   EXPECT_EQ(run.code, c.code) << run.out << run.err;
   EXPECT_NE(run.err.find(c.message), std::string::npos) << run.err;
@@ -380,7 +420,7 @@ TEST(Validate, StartsEveryCheckThroughTheLauncher) {
   const std::string before = saved != nullptr ? saved : "";
   setenv("QXHOST_CHILD_LAUNCHER", ("/bin/sh " QX_TESTS_SOURCE_DIR "/note-launch.sh " + log + " " + emulator).c_str(),
          1);
-  QxHostRun run({"validate", "--jobs", "2", "--include", "^loading\\.", "--size", "4", QX_PRODUCT});
+  QXHostRun run({"validate", "--jobs", "2", "--include", "^loading\\.", "--size", "4", QX_PRODUCT});
   if (saved != nullptr) {
     setenv("QXHOST_CHILD_LAUNCHER", before.c_str(), 1);
   } else {
@@ -398,7 +438,7 @@ TEST(Validate, StartsEveryCheckThroughTheLauncher) {
 #endif
 
 TEST(Validate, ListChecksNamesEveryCheckOnce) {
-  QxHostRun run({"list-checks"});
+  QXHostRun run({"list-checks"});
   ASSERT_EQ(run.code, 0);
   std::istringstream lines(run.out);
   std::vector<std::string> names;
@@ -407,6 +447,103 @@ TEST(Validate, ListChecksNamesEveryCheckOnce) {
   for (size_t i = 0; i < names.size(); ++i) EXPECT_EQ(names[i], CheckCatalog::All()[i].name);
   EXPECT_EQ(std::set<std::string>(names.begin(), names.end()).size(), names.size());
   EXPECT_EQ(names.front(), "loading.exports") << "the check the others need runs first";
+}
+
+TEST(Validator, ResultLineRoundTripsThroughTheChildsOutput) {
+  for (const std::string& message : {std::string("plain"), std::string("two\nlines and a \\ backslash"),
+                                     std::string(""), std::string("@qxresult pass 0 0 inside")}) {
+    CheckResult sent = CheckResult::Fail(message);
+    sent.status = CheckStatus::TIMEOUT;
+    sent.stop = true;
+    const std::string out = "module says hi\n" + Validator::ResultLine(sent);
+    CheckResult got;
+    std::string rest;
+    ASSERT_TRUE(Validator::ParseResult(out, &got, &rest)) << out;
+    EXPECT_EQ(got.status, CheckStatus::TIMEOUT);
+    EXPECT_TRUE(got.stop);
+    EXPECT_FALSE(got.unloadable);
+    EXPECT_EQ(got.message, message);
+    EXPECT_EQ(rest, "module says hi\n");
+  }
+  CheckResult got;
+  std::string rest;
+  EXPECT_FALSE(Validator::ParseResult("no result here\n", &got, &rest));
+  EXPECT_EQ(rest, "no result here\n");
+  EXPECT_FALSE(Validator::ParseResult("text @qxresult pass 0 0 not at a line start\n", &got, &rest));
+  EXPECT_FALSE(Validator::ParseResult("@qxresult maybe 0 0 unknown status\n", &got, &rest));
+}
+
+struct Selection {
+  const char* name;
+  std::string include, exclude;
+  std::vector<std::string> expected;  // empty: check the count only
+  size_t count;
+};
+
+class ValidatorSelect : public ::testing::TestWithParam<Selection> {};
+
+TEST_P(ValidatorSelect, PicksChecksByName) {
+  const Selection& s = GetParam();
+  Validator::Options options;
+  options.include = s.include;
+  options.exclude = s.exclude;
+  std::vector<const ValidationCheck*> checks;
+  std::string error;
+  ASSERT_TRUE(Validator::Select(options, &checks, &error)) << error;
+  EXPECT_EQ(checks.size(), s.count);
+  if (!s.expected.empty()) {
+    std::vector<std::string> names;
+    for (const ValidationCheck* c : checks) names.push_back(c->name);
+    EXPECT_EQ(names, s.expected);
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Patterns, ValidatorSelect,
+    ::testing::Values(
+        Selection{"Everything", "", "", {}, CheckCatalog::All().size()},
+        Selection{"OneGroup", "^gui\\.", "", {"gui.unknown-opcodes", "gui.edit-storm", "gui.interleaved", "gui.deterministic"}, 4},
+        Selection{"SearchNotMatch", "oracle", "", {"converter.oracle"}, 1},
+        Selection{"IncludeThenExclude", "^(dsp|realtime)", "process", {"dsp.unknown-opcodes", "dsp.pin-list", "dsp.lifecycle", "realtime.gui-pin-change"}, 4},
+        Selection{"ExcludeOnly", "", "^loading", {}, CheckCatalog::All().size() - 5},
+        Selection{"Nothing", "no such check", "", {}, 0}),
+    ParamName());
+
+TEST(Validator, RefusesAPatternThatIsNoRegularExpression) {
+  Validator::Options options;
+  options.exclude = "(unclosed";
+  std::vector<const ValidationCheck*> checks;
+  std::string error;
+  EXPECT_FALSE(Validator::Select(options, &checks, &error));
+  EXPECT_EQ(error, "not a regular expression: '(unclosed'");
+}
+
+// The tool in this process: --in-process runs the checks here, where this
+// binary's allocation hooks see the module's allocations.
+int RunInProcess(const std::vector<std::string>& args, std::string* out) {
+  std::ostringstream out_stream, err_stream;
+  QXHostTool tool(out_stream, err_stream);
+  const int code = tool.Run(args);
+  *out = out_stream.str() + err_stream.str();
+  return code;
+}
+
+TEST(Validator, InProcessRunsTheChecksHere) {
+  std::string out;
+  EXPECT_EQ(RunInProcess({"validate", "--in-process", "--size", "8", QX_PRODUCT}, &out), 0) << out;
+#ifdef _WIN32
+  // A Windows module's allocations cannot be counted: the real-time checks skip.
+  EXPECT_NE(out.find("summary: 20 checks on 1 module: 18 passed, 0 warned, 2 skipped"), std::string::npos) << out;
+  EXPECT_EQ(RunInProcess({"validate", "--in-process", "--include", "realtime", QXHostRun::Module("faulty_allocates.qxm")}, &out),
+            0);
+  EXPECT_NE(out.find("skip     realtime.gui-pin-change"), std::string::npos) << out;
+#else
+  EXPECT_NE(out.find("summary: 20 checks on 1 module: 20 passed"), std::string::npos) << out;
+  EXPECT_EQ(RunInProcess({"validate", "--in-process", "--include", "realtime", QXHostRun::Module("faulty_allocates.qxm")}, &out),
+            1);
+  EXPECT_NE(out.find("fail     realtime.gui-pin-change    GUI_OP_PIN_VALUE_CHANGED"), std::string::npos) << out;
+  EXPECT_NE(out.find("pass     realtime.dsp-process"), std::string::npos) << out;
+#endif
 }
 
 }  // namespace

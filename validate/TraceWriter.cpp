@@ -2,10 +2,9 @@
 
 #include <cerrno>
 #include <chrono>
-#include <cinttypes>
-#include <cmath>
 #include <cstring>
 
+#include "JsonText.h"
 #include "OpcodeNames.h"
 
 namespace {
@@ -24,14 +23,11 @@ const char* KindName(TraceWriter::Kind kind) {
   return "?";
 }
 
-// Appends a JSON string (module paths and check names are plain text).
-void AppendString(std::string* out, const std::string& text) {
-  *out += '"';
-  for (const char c : text) {
-    if (c == '"' || c == '\\') *out += '\\';
-    if (static_cast<unsigned char>(c) >= 0x20) *out += c;
-  }
-  *out += '"';
+// Addresses as the system prints them.
+std::string Address(const void* p) {
+  char text[32];
+  std::snprintf(text, sizeof text, "%p", p);
+  return text;
 }
 
 }  // namespace
@@ -68,53 +64,49 @@ double TraceWriter::Now() {
 void TraceWriter::Start(const std::string& check, const std::string& module) {
   m_check = check;
   if (m_file == nullptr) return;
-  std::string line = "{\"event\": \"start\", \"check\": ";
-  AppendString(&line, check);
-  line += ", \"module\": ";
-  AppendString(&line, module);
-  char time[48];
-  std::snprintf(time, sizeof time, ", \"time\": %.6f}\n", Now());
-  line += time;
-  std::fputs(line.c_str(), m_file);
+  const Json line = {{"event", "start"}, {"check", check}, {"module", module}, {"time", Now()}};
+  std::fprintf(m_file, "%s\n", JsonText::Line(line).c_str());
   std::fflush(m_file);
 }
 
 void TraceWriter::Write(const Entry& e) {
   if (m_file == nullptr) return;
   const bool to_module = e.kind != Kind::DSP_CALLBACK && e.kind != Kind::GUI_CALLBACK;
-  char opt[32];
-  if (std::isfinite(e.opt)) {
-    std::snprintf(opt, sizeof opt, "%.9g", static_cast<double>(e.opt));
-  } else {
-    std::snprintf(opt, sizeof opt, "\"%s\"", std::isnan(e.opt) ? "nan" : e.opt > 0 ? "inf" : "-inf");
-  }
-  char args[256];
+  Json line = {{"check", m_check},
+               {"seq", e.seq},
+               {"time", e.time},
+               {"direction", to_module ? "host>module" : "module>host"},
+               {"call", KindName(e.kind)},
+               {"depth", e.depth},
+               {"record", Address(e.record)}};
   switch (e.kind) {
     case Kind::GET_PROPERTIES:
-      std::snprintf(args, sizeof args, "\"index\": %" PRId32 ", \"properties\": \"%p\"", e.index, e.ptr);
+      line["index"] = e.index;
+      line["properties"] = Address(e.ptr);
       break;
     case Kind::MAKE_MODULE:
-      std::snprintf(args, sizeof args, "\"index\": %" PRId32 ", \"type\": %" PRId32 ", \"callback\": \"%p\"",
-                    e.index, e.value, e.ptr);
+      line["index"] = e.index;
+      line["type"] = e.value;
+      line["callback"] = Address(e.ptr);
       break;
     case Kind::PROCESS:
-      std::snprintf(args, sizeof args, "\"offset\": %" PRId32 ", \"count\": %" PRId32, e.index, e.value);
+      line["offset"] = e.index;
+      line["count"] = e.value;
       break;
     case Kind::EVENT:
-      std::snprintf(args, sizeof args, "\"event\": \"%p\"", e.ptr);
+      line["event"] = Address(e.ptr);
       break;
     default: {
       const char* name = OpcodeNames::Find(Family(e.kind), e.opcode);
-      std::snprintf(args, sizeof args,
-                    "\"opcode\": %" PRId32 ", \"name\": \"%s\", \"index\": %" PRId32 ", \"value\": %" PRId32
-                    ", \"ptr\": \"%p\", \"opt\": %s",
-                    e.opcode, name != nullptr ? name : "unknown", e.index, e.value, e.ptr, opt);
+      line["opcode"] = e.opcode;
+      line["name"] = name != nullptr ? name : "unknown";
+      line["index"] = e.index;
+      line["value"] = e.value;
+      line["ptr"] = Address(e.ptr);
+      line["opt"] = e.opt;
     }
   }
-  std::fprintf(m_file,
-               "{\"check\": \"%s\", \"seq\": %" PRIu64 ", \"time\": %.6f, \"direction\": \"%s\", \"call\": "
-               "\"%s\", \"depth\": %d, \"record\": \"%p\", %s, \"result\": %" PRIdPTR "}\n",
-               m_check.c_str(), e.seq, e.time, to_module ? "host>module" : "module>host", KindName(e.kind), e.depth, e.record, args,
-               static_cast<intptr_t>(e.result));
+  line["result"] = static_cast<int64_t>(e.result);
+  std::fprintf(m_file, "%s\n", JsonText::Line(line).c_str());
   std::fflush(m_file);
 }

@@ -1,8 +1,9 @@
 // Writes every call between the validator's host and a module, in both
 // directions, as JSON lines: one object per call, written when the call
 // returns, with the sequence number it got when it began (nested calls finish
-// first; sorting by "seq" gives the order of the calls). Writing allocates
-// nothing, so a traced run counts the same allocations as an untraced one.
+// first; sorting by "seq" gives the order of the calls). Lines are written in
+// the host's part of each call, where allocations are not counted, so a traced
+// run counts the same allocations as an untraced one.
 #ifndef VALIDATE_TRACEWRITER_H
 #define VALIDATE_TRACEWRITER_H
 

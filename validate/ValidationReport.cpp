@@ -1,12 +1,18 @@
 #include "ValidationReport.h"
 
+#include <cmath>
 #include <cstdio>
 #include <fstream>
+
+#include "JsonText.h"
 
 namespace {
 
 const CheckStatus STATUSES[] = {CheckStatus::PASS, CheckStatus::WARN, CheckStatus::SKIP,
                                  CheckStatus::FAIL, CheckStatus::CRASH, CheckStatus::TIMEOUT};
+
+// Durations in JSON, to the millisecond.
+double Milliseconds(double seconds) { return std::round(seconds * 1000.0) / 1000.0; }
 
 std::string Seconds(double seconds) {
   char text[32];
@@ -91,27 +97,6 @@ std::string ValidationReport::Summary(double seconds) const {
   return text;
 }
 
-std::string ValidationReport::JsonString(const std::string& text) {
-  std::string out = "\"";
-  for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (byte < 0x20 || byte >= 0x7F) {
-      // Module output may hold any bytes; this keeps the document valid.
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\u%04x", static_cast<unsigned>(byte));
-      out += escaped;
-    } else {
-      out += c;
-    }
-  }
-  return out + "\"";
-}
-
 std::string ValidationReport::XmlText(const std::string& text) {
   std::string out;
   for (const char c : text) {
@@ -131,24 +116,25 @@ std::string ValidationReport::XmlText(const std::string& text) {
 }
 
 void ValidationReport::WriteJson(std::ostream& out, int exit_code, double seconds) const {
-  out << "{\"seed\": " << m_seed << ", \"size\": " << m_size << ", \"timeout\": " << m_timeout
-      << ", \"modules\": [";
-  for (size_t m = 0; m < m_modules.size(); ++m) {
-    const Module& module = m_modules[m];
-    out << (m ? ", " : "") << "{\"path\": " << JsonString(module.path)
-        << ", \"loadable\": " << (module.unloadable ? "false" : "true") << ", \"checks\": [";
-    for (size_t i = 0; i < module.entries.size(); ++i) {
-      const Entry& e = module.entries[i];
-      out << (i ? ", " : "") << "{\"name\": " << JsonString(e.check) << ", \"status\": \""
-          << CheckResult::StatusName(e.result.status) << "\", \"message\": " << JsonString(e.result.message)
-          << ", \"output\": " << JsonString(e.result.output) << ", \"seconds\": " << Seconds(e.result.seconds)
-          << ", \"seed\": " << (e.randomised ? std::to_string(m_seed) : "null") << "}";
+  Json modules = Json::array();
+  for (const Module& module : m_modules) {
+    Json checks = Json::array();
+    for (const Entry& e : module.entries) {
+      checks.push_back({{"name", e.check},
+                        {"status", CheckResult::StatusName(e.result.status)},
+                        {"message", e.result.message},
+                        {"output", e.result.output},
+                        {"seconds", Milliseconds(e.result.seconds)},
+                        {"seed", e.randomised ? Json(m_seed) : Json(nullptr)}});
     }
-    out << "]}";
+    modules.push_back({{"path", module.path}, {"loadable", !module.unloadable}, {"checks", checks}});
   }
-  out << "], \"summary\": {\"checks\": " << Total();
-  for (const CheckStatus s : STATUSES) out << ", \"" << CheckResult::StatusName(s) << "\": " << Count(s);
-  out << ", \"seconds\": " << Seconds(seconds) << "}, \"exit_code\": " << exit_code << "}\n";
+  Json summary = {{"checks", Total()}};
+  for (const CheckStatus s : STATUSES) summary[CheckResult::StatusName(s)] = Count(s);
+  summary["seconds"] = Milliseconds(seconds);
+  const Json report = {{"seed", m_seed}, {"size", m_size},   {"timeout", m_timeout}, {"modules", modules},
+                       {"summary", summary}, {"exit_code", exit_code}};
+  out << JsonText::Line(report) << "\n";
 }
 
 bool ValidationReport::WriteJunit(const std::string& path, double seconds, std::string* error) const {

@@ -39,7 +39,6 @@ class ValidationReport {
   void WriteJson(std::ostream& out, int exit_code, double seconds) const;
   bool WriteJunit(const std::string& path, double seconds, std::string* error) const;
 
-  static std::string JsonString(const std::string& text);
   static std::string XmlText(const std::string& text);
 
  private:

@@ -83,8 +83,9 @@ std::string Unescape(const std::string& text) {
 
 }  // namespace
 
-Validator::Validator(Options options, std::ostream& out, std::ostream& err)
-    : m_options(std::move(options)), m_out(out), m_err(err) {}
+Validator::Validator(Options options, std::vector<const ValidationCheck*> checks, std::ostream& out,
+                     std::ostream& err)
+    : m_options(std::move(options)), m_checks(std::move(checks)), m_out(out), m_err(err) {}
 
 bool Validator::Select(const Options& options, std::vector<const ValidationCheck*>* checks, std::string* error) {
   std::regex include, exclude;
@@ -260,12 +261,7 @@ void Validator::RunMany(const std::vector<const ValidationCheck*>& checks, const
 
 int Validator::Run() {
   const auto start = Clock::now();
-  std::vector<const ValidationCheck*> checks;
   std::string error;
-  if (!Select(m_options, &checks, &error)) {
-    m_err << "qxhost: " << error << "\n";
-    return USAGE;
-  }
   if (!m_options.seed_given) {
     std::random_device device;
     m_options.seed = (static_cast<uint64_t>(device()) << 32 | device()) % 1000000000000ull;
@@ -291,7 +287,7 @@ int Validator::Run() {
       m_out << "validate " << path << " (seed " << m_options.seed << ", size " << m_options.size << ")\n";
     ValidationReport::Module& module = report.AddModule(path);
     // The exports come first, selected or not: without them nothing else runs.
-    std::vector<const ValidationCheck*> order = checks;
+    std::vector<const ValidationCheck*> order = m_checks;
     const bool probe = order.empty() || order.front() != exports;
     if (probe) order.insert(order.begin(), exports);
     const auto record = [&](const ValidationCheck& check, const CheckResult& result) {

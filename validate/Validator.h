@@ -44,8 +44,9 @@ class Validator {
     std::string program;  // run for each check; empty: this program
   };
 
-  Validator(Options options, std::ostream& out, std::ostream& err);
-  // Runs the selected checks on every module; answers the exit code.
+  // Will run `checks` (as Select chose them) on the options' modules.
+  Validator(Options options, std::vector<const ValidationCheck*> checks, std::ostream& out, std::ostream& err);
+  // Runs the checks on every module; answers the exit code.
   int Run();
 
   // The checks the options select, in catalog order; false and `error` for a
@@ -74,6 +75,7 @@ class Validator {
                const std::function<void(const ValidationCheck&, const CheckResult&)>& done);
 
   Options m_options;
+  std::vector<const ValidationCheck*> m_checks;
   std::ostream& m_out;
   std::ostream& m_err;
 };

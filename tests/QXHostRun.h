@@ -12,8 +12,8 @@
 
 #include "ChildRunner.h"
 
-struct QxHostRun {
-  explicit QxHostRun(const std::vector<std::string>& args, double timeout = 300.0) {
+struct QXHostRun {
+  explicit QXHostRun(const std::vector<std::string>& args, double timeout = 300.0) {
     std::vector<std::string> command = Launcher();
     command.push_back(QX_QXHOST);
     command.insert(command.end(), args.begin(), args.end());

@@ -1,0 +1,114 @@
+// The child runner on its own: how it classifies the end of a child process,
+// what it keeps of the child's output, its time limit (which also ends what the
+// child started), and the launcher it reads for qxhost's own children.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "ChildRunner.h"
+#include "ParamName.h"
+
+namespace {
+
+#ifndef _WIN32
+struct ChildCase {
+  const char* name;
+  std::string script;
+  double timeout;
+  ChildRunner::End end;
+  long code;
+  const char* out;
+  const char* err;
+};
+
+class ChildRunnerEnds : public ::testing::TestWithParam<ChildCase> {};
+
+TEST_P(ChildRunnerEnds, ClassifiesHowTheChildEnded) {
+  const ChildCase& c = GetParam();
+  const ChildRunner::Outcome o = ChildRunner::Run({"/bin/sh", "-c", c.script}, c.timeout);
+  EXPECT_EQ(o.end, c.end) << o.error;
+  EXPECT_EQ(o.code, c.code);
+  EXPECT_EQ(o.out, c.out);
+  EXPECT_EQ(o.err, c.err);
+  EXPECT_LT(o.seconds, c.timeout + 2.0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Posix, ChildRunnerEnds,
+    ::testing::Values(
+        ChildCase{"ExitStatusAndBothStreams", "echo out; echo err >&2; exit 3", 30, ChildRunner::End::EXITED, 3,
+                  "out\n", "err\n"},
+        ChildCase{"Signal", "echo before >&2; kill -SEGV $$", 30, ChildRunner::End::SIGNALLED, SIGSEGV, "",
+                  "before\n"},
+        ChildCase{"Abort", "kill -ABRT $$", 30, ChildRunner::End::SIGNALLED, SIGABRT, "", ""},
+        ChildCase{"Timeout", "echo started; sleep 30", 0.5, ChildRunner::End::TIMED_OUT, 0, "started\n", ""}),
+    ParamName());
+
+TEST(ChildRunner, ATimeoutAlsoEndsWhatTheChildStarted) {
+  const std::string marker = ::testing::TempDir() + "qx-child-runner-marker";
+  std::remove(marker.c_str());
+  const ChildRunner::Outcome o = ChildRunner::Run({"/bin/sh", "-c", "(sleep 1; touch " + marker + ") & sleep 30"}, 0.3);
+  EXPECT_EQ(o.end, ChildRunner::End::TIMED_OUT);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  std::ifstream file(marker);
+  EXPECT_FALSE(file.good()) << "the background process outlived the time-out";
+  std::remove(marker.c_str());
+}
+
+TEST(ChildRunner, NamesSignalsAndReportsAProgramThatDoesNotStart) {
+  EXPECT_EQ(ChildRunner::SignalName(SIGSEGV), "SIGSEGV");
+  EXPECT_EQ(ChildRunner::SignalName(SIGABRT), "SIGABRT");
+  EXPECT_EQ(ChildRunner::SignalName(63), "signal 63");
+  const ChildRunner::Outcome o = ChildRunner::Run({"/nonexistent/program"}, 5);
+  // posix_spawn may start the child and let its exec fail with status 127.
+  EXPECT_TRUE(o.end == ChildRunner::End::NOT_STARTED || (o.end == ChildRunner::End::EXITED && o.code == 127))
+      << static_cast<int>(o.end) << " " << o.code;
+}
+
+TEST(ChildRunner, KeepsTheTailOfALongOutput) {
+  const ChildRunner::Outcome o =
+      ChildRunner::Run({"/bin/sh", "-c", "i=0; while [ $i -lt 20000 ]; do echo line $i >&2; i=$((i+1)); done"}, 60);
+  ASSERT_EQ(o.end, ChildRunner::End::EXITED);
+  EXPECT_EQ(o.err.size(), static_cast<size_t>(ChildRunner::MAX_OUTPUT));
+  EXPECT_EQ(o.err.substr(o.err.size() - 11), "line 19999\n");
+}
+
+TEST(ChildRunner, RunsTheCommandAsItStandsAndReadsTheLauncherApart) {
+  const char* saved = std::getenv("QXHOST_CHILD_LAUNCHER");
+  const std::string before = saved != nullptr ? saved : "";
+  setenv("QXHOST_CHILD_LAUNCHER", " /bin/echo  through ", 1);
+  const std::vector<std::string> launcher = ChildRunner::Launcher();
+  // A host program started while a launcher is set runs as it is.
+  const ChildRunner::Outcome o = ChildRunner::Run({"/bin/echo", "an argument"}, 10);
+  unsetenv("QXHOST_CHILD_LAUNCHER");
+  const std::vector<std::string> none = ChildRunner::Launcher();
+  if (saved != nullptr) setenv("QXHOST_CHILD_LAUNCHER", before.c_str(), 1);
+  EXPECT_EQ(launcher, (std::vector<std::string>{"/bin/echo", "through"}));
+  EXPECT_TRUE(none.empty());
+  EXPECT_EQ(o.out, "an argument\n");
+}
+#else
+TEST(ChildRunner, AMissingProgramFailsAtOnceAndAPresentOneRuns) {
+  // A missing file is no passing trouble: one attempt, no pauses for retries.
+  const auto start = std::chrono::steady_clock::now();
+  const ChildRunner::Outcome missing = ChildRunner::Run({"C:\\nonexistent\\program.exe"}, 5);
+  const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  EXPECT_EQ(missing.end, ChildRunner::End::NOT_STARTED);
+  EXPECT_NE(missing.error.find("cannot start C:\\nonexistent\\program.exe (error 2)"), std::string::npos)
+      << missing.error;
+  EXPECT_LT(seconds, 0.25);
+  const ChildRunner::Outcome present = ChildRunner::Run({ChildRunner::SelfPath(), "--gtest_list_tests"}, 60);
+  EXPECT_EQ(present.end, ChildRunner::End::EXITED) << present.error;
+  EXPECT_EQ(present.code, 0);
+  EXPECT_NE(present.out.find("AMissingProgramFailsAtOnceAndAPresentOneRuns"), std::string::npos);
+}
+#endif
+
+}  // namespace

@@ -1,0 +1,101 @@
+#include "InfoCommand.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "JsonText.h"
+#include "ModuleSession.h"
+
+namespace {
+
+const char* Direction(int32_t direction) {
+  return direction == DR_IN ? "in" : direction == DR_OUT ? "out" : "?";
+}
+
+const char* DataType(int32_t datatype) {
+  switch (datatype) {
+    case DT_SHORT: return "short";
+    case DT_BOOL: return "bool";
+    case DT_FSAMPLE: return "audio";
+    case DT_FLOAT: return "float";
+    case DT_INT: return "int";
+    default: return "other";
+  }
+}
+
+std::string Flags(int32_t flags) {
+  static const struct {
+    int32_t bit;
+    const char* name;
+  } NAMES[] = {{IO_REPEATING, "repeating"},
+               {IO_PRIVATE, "private"},
+               {IO_UI_COMMUNICATION, "ui-communication"},
+               {IO_UI_DSP_SHARED, "ui-dsp-shared"},
+               {IO_PATCH_STORE, "patch-store"}};
+  std::string text;
+  for (const auto& n : NAMES) {
+    if (flags & n.bit) text += (text.empty() ? "" : ",") + std::string(n.name);
+  }
+  return text.empty() ? "-" : text;
+}
+
+std::string Text(const char* text) { return text != nullptr ? text : ""; }
+
+}  // namespace
+
+InfoCommand::InfoCommand(CLI::App& tool)
+    : ToolCommand(tool, "info", "qxhost info [--json] MODULE",
+                  "Loads MODULE, prints its properties (name, id, about text, flags, framework version)\n"
+                  "and the pins its DSP instance describes.") {
+  App()->add_flag("--json", m_json, "machine-readable output");
+  App()->add_option("MODULE", m_module, "the module file")->required();
+}
+
+int InfoCommand::Run(std::ostream& out, std::ostream& err) {
+  std::optional<ModuleLibrary> library = Load(m_module, err);
+  if (!library) return FAILED;
+  std::vector<ModuleSession::Pin> pins;
+  std::string error;
+  if (!ModuleSession::DescribePins(*library, &pins, &error)) {
+    err << "qxhost: " << error << "\n";
+    return FAILED;
+  }
+  const QXModuleProperties& p = library->Properties();
+  const std::string about = Text(p.about);
+  if (m_json) {
+    Json list = Json::array();
+    for (const auto& pin : pins) {
+      list.push_back({{"index", pin.index},
+                      {"name", pin.name},
+                      {"direction", Direction(pin.direction)},
+                      {"datatype", DataType(pin.datatype)},
+                      {"flags", pin.flags}});
+    }
+    const Json info = {{"name", Text(p.name)},   {"id", Text(p.id)},
+                       {"about", about},         {"flags", p.flags},
+                       {"sdk_version", p.sdk_version}, {"pins", list}};
+    out << JsonText::Line(info) << "\n";
+    return OK;
+  }
+  out << "name:        " << Text(p.name) << "\n"
+      << "id:          " << Text(p.id) << "\n"
+      << "flags:       " << p.flags << "\n"
+      << "sdk version: " << p.sdk_version << "\n"
+      << "about:\n";
+  size_t start = 0;
+  while (start <= about.size()) {
+    const size_t end = about.find('\n', start);
+    const std::string line = about.substr(start, end - start);
+    out << (line.empty() ? "" : "  ") << line << "\n";
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
+  out << "pins:\n";
+  for (const auto& pin : pins) {
+    char line[160];
+    std::snprintf(line, sizeof line, "  %3d  %-12s %-4s %-6s %s\n", pin.index, pin.name.c_str(),
+                  Direction(pin.direction), DataType(pin.datatype), Flags(pin.flags).c_str());
+    out << line;
+  }
+  return OK;
+}

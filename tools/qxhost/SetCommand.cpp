@@ -1,0 +1,113 @@
+#include "SetCommand.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <utility>
+
+#include "JsonText.h"
+#include "ModuleSession.h"
+#include "TextFormat.h"
+
+namespace {
+
+GuiHost::Echo EchoMode(const std::string& mode) {
+  if (mode == "none") return GuiHost::Echo::NONE;
+  if (mode == "immediate") return GuiHost::Echo::IMMEDIATE;
+  if (mode == "deferred") return GuiHost::Echo::DEFERRED;
+  throw ToolCommand::UsageError("unknown echo mode '" + mode + "'");
+}
+
+// A pin's value as the host holds it: the float, or the integer's digits.
+Json PinValue(const ModuleSession& session, int32_t index) {
+  const double value = session.Value(index);
+  if (session.IsFloat(index)) return static_cast<float>(value);
+  return static_cast<int64_t>(value);
+}
+
+std::string PinText(const ModuleSession& session, int32_t index) {
+  const double value = session.Value(index);
+  return session.IsFloat(index) ? TextFormat::Float(static_cast<float>(value))
+                                : std::to_string(static_cast<int64_t>(value));
+}
+
+}  // namespace
+
+SetCommand::SetCommand(CLI::App& tool)
+    : ToolCommand(tool, "set", "qxhost set [--echo none|immediate|deferred] [--json] MODULE PIN=VALUE...",
+                  "Loads MODULE, creates and opens a DSP and a GUI instance, then applies each edit as the\n"
+                  "host does: stores the pin's value and reports the change to the GUI instance. Prints\n"
+                  "every pin after each edit.") {
+  App()->add_option("--echo", m_echo,
+                    "when the host reports the instance's own writes back to it: none (default),\n"
+                    "immediate (inside the write), deferred (after it)")
+      ->type_name("MODE");
+  App()->add_flag("--json", m_json, "machine-readable output");
+  App()->add_option("MODULE", m_module, "the module file")->required();
+  App()->add_option("PIN=VALUE", m_edits,
+                    "PIN by name or index; VALUE a decimal number, inf or nan\n"
+                    "(integer pins take the whole part)");
+}
+
+bool SetCommand::ParseValue(const std::string& text, double* value) {
+  if (text.empty()) return false;
+  char* end = nullptr;
+  *value = std::strtod(text.c_str(), &end);
+  return *end == '\0';
+}
+
+int SetCommand::Run(std::ostream& out, std::ostream& err) {
+  const GuiHost::Echo echo = EchoMode(m_echo);
+  if (m_edits.empty()) throw UsageError("no PIN=VALUE edit");
+  // Check the edits' shape before loading anything.
+  std::vector<std::pair<std::string, double>> parsed;
+  for (const std::string& edit : m_edits) {
+    const size_t eq = edit.find('=');
+    double value = 0;
+    if (eq == std::string::npos || eq == 0 || !ParseValue(edit.substr(eq + 1), &value))
+      throw UsageError("bad edit '" + edit + "': expected PIN=VALUE with a decimal VALUE");
+    parsed.emplace_back(edit.substr(0, eq), value);
+  }
+
+  std::optional<ModuleLibrary> library = Load(m_module, err);
+  if (!library) return FAILED;
+  std::string error;
+  std::unique_ptr<ModuleSession> session = ModuleSession::Start(*library, echo, &error);
+  if (!session) {
+    err << "qxhost: " << error << "\n";
+    return FAILED;
+  }
+  std::vector<int32_t> indices;
+  for (const auto& edit : parsed) {
+    const int32_t index = session->FindPin(edit.first);
+    if (index < 0) throw UsageError("no pin '" + edit.first + "' in " + m_module);
+    indices.push_back(index);
+  }
+
+  const auto& pins = session->Pins();
+  Json edits = Json::array();
+  for (size_t e = 0; e < parsed.size(); ++e) {
+    const int32_t index = indices[e];
+    const std::string& name = pins[static_cast<size_t>(index)].name;
+    session->Edit(index, parsed[e].second);
+    if (m_json) {
+      Json values = Json::array();
+      for (const auto& pin : pins)
+        values.push_back({{"index", pin.index}, {"name", pin.name}, {"value", PinValue(*session, pin.index)}});
+      edits.push_back({{"pin", name}, {"index", index}, {"value", PinValue(*session, index)}, {"pins", values}});
+      continue;
+    }
+    out << "set " << name << " = " << PinText(*session, index) << "\n";
+    for (const auto& pin : pins) {
+      char line[160];
+      std::snprintf(line, sizeof line, "  %3d  %-12s %s\n", pin.index, pin.name.c_str(),
+                    PinText(*session, pin.index).c_str());
+      out << line;
+    }
+  }
+  if (m_json) {
+    const char* name = library->Properties().name;
+    out << JsonText::Line(Json{{"module", name != nullptr ? name : ""}, {"edits", edits}}) << "\n";
+  }
+  return OK;
+}
