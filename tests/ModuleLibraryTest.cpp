@@ -49,6 +49,23 @@ TEST(ModuleLibrary, OpensAWellFormedModuleAndReadsModule0) {
   EXPECT_EQ(properties.sdk_version, QX_SDK_VERSION);
 }
 
+// Paths are UTF-8 everywhere; on Windows they must reach the system as the
+// same characters in UTF-16, not byte by byte.
+TEST(ModuleLibrary, OpensAModuleWhosePathIsNotAscii) {
+  const std::string folder = ::testing::TempDir() + "qx-m\xc3\xb8" "dule-\xd0\xbf\xd1\x83\xd1\x82\xd1\x8c";
+  const std::string path = folder + "/\xc3\xa9t\xc3\xa9.qxm";
+  std::filesystem::create_directories(std::filesystem::u8path(folder));
+  std::filesystem::copy_file(std::filesystem::u8path(ModulePath("good_module.qxm")), std::filesystem::u8path(path),
+                             std::filesystem::copy_options::overwrite_existing);
+  {
+    ModuleLibrary::Error error{ModuleLibrary::Failure::NO_FILE, ""};
+    std::optional<ModuleLibrary> library = ModuleLibrary::Open(path, &error);
+    ASSERT_TRUE(library.has_value()) << error.text;
+    EXPECT_STREQ(library->Properties().name, "Loader test module");
+  }
+  std::filesystem::remove_all(std::filesystem::u8path(folder));
+}
+
 TEST(ModuleLibrary, CallsReachTheLibrarysOwnExports) {
   std::optional<ModuleLibrary> library = ModuleLibrary::Open(ModulePath("good_module.qxm"), nullptr);
   ASSERT_TRUE(library.has_value());
