@@ -20,9 +20,10 @@ start=$SECONDS
 scripts/setup-win32-run.sh
 echo "win32-run: machine ready in $((SECONDS - start)) s"
 
-prefix="${QX_WINE32_PREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/qx-wine32}"
+# shellcheck source=scripts/wine-env.sh
+. scripts/wine-env.sh
 # Whatever happens, leave no Wine process of this prefix behind.
-trap 'WINEPREFIX="$prefix" /usr/lib/wine/wineserver64 -k 2>/dev/null || true' EXIT
+trap 'WINEPREFIX="$qx_wine32_prefix" "$qx_wineserver" -k 2>/dev/null || true' EXIT
 
 cmake --preset win32 >/dev/null
 cmake --build --preset win32
