@@ -4,16 +4,15 @@
 
 #include "GuiModule.h"
 #include "Module.h"
+#include "ModuleIdentity.h"
 #include "QXHostInterface.h"
+#include "QXVersion.h"
 
 namespace {
 
-const char ID[] = "Kalo_GUI-Gainlens";
-const char ABOUT[] =
-    "Kalo_GUI-Gainlens, version 1.0\n"
-    "\n"
-    "A bi-directional converter between a voltage and its level in decibels relative to a "
-    "reference voltage.";
+const char ID[] = QX_MODULE_ID;
+// Two paragraphs: the module and its version, then what it is.
+const char ABOUT[] = QX_MODULE_ID ", version " QX_VERSION_MAJOR_MINOR_TEXT "\n\n" QX_MODULE_DESCRIPTION;
 constexpr int32_t FLAGS = 256;
 
 }  // namespace

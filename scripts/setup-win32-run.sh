@@ -11,14 +11,17 @@
 # takes one to two minutes, because Wine's own start-up is emulated.
 #
 # The prefix, ${XDG_CACHE_HOME:-$HOME/.cache}/qx-wine32 unless QX_WINE32_PREFIX
-# names another, is a 64-bit prefix made by the 64-bit loader; Wine runs
-# 32-bit programs in it. It is kept apart from the win64 preset's prefix.
+# names another (scripts/wine-env.sh), is a 64-bit prefix made by the 64-bit
+# loader; Wine runs 32-bit programs in it. It is kept apart from the win64
+# preset's prefix.
 set -euo pipefail
+# shellcheck source=scripts/wine-env.sh
+. "$(dirname "$0")/wine-env.sh"
 
-prefix="${QX_WINE32_PREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/qx-wine32}"
-wine32=/usr/lib/wine/wine
-wine64=/usr/lib/wine/wine64
-wineserver=/usr/lib/wine/wineserver64
+prefix="$qx_wine32_prefix"
+wine32="$qx_wine32"
+wine64="$qx_wine64"
+wineserver="$qx_wineserver"
 binfmt=/proc/sys/fs/binfmt_misc
 qemu=/usr/bin/qemu-i386
 # 32-bit x86 ELF executables (type 2, machine 3), as qemu registers them.
@@ -119,26 +122,11 @@ else
   "$wine32" --version >/dev/null 2>&1 || fail "Wine's 32-bit loader does not start through binfmt_misc entry $entry"
 fi
 
-# --- the Wine prefix
-export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEPREFIX="$prefix" WINESERVER="$wineserver"
-mkdir -p "$(dirname "$prefix")"
-exec 9>"$prefix.lock"  # one creator at a time
-flock 9
-if [ ! -f "$prefix/.qx-ready" ]; then
-  rm -rf "$prefix"
-  say "creating the Wine prefix $prefix"
-  start=$SECONDS
-  status=0
-  "$wine64" wineboot --init </dev/null >"$prefix.log" 2>&1 || status=$?
-  "$wineserver" --wait || true
-  ((status == 0)) && [ -d "$prefix/drive_c/windows/syswow64" ] ||
-    fail "wineboot could not create the prefix $prefix (exit $status; log $prefix.log)"
-  touch "$prefix/.qx-ready"
-  changed "created the Wine prefix $prefix in $((SECONDS - start)) s"
-fi
+# --- the Wine prefix, with the 32-bit side of Windows in it
+qx_wine_use "$prefix"
+qx_wine_prefix_create drive_c/windows/syswow64 || fail "wineboot could not create the prefix $prefix (log $prefix.log)"
+[ -z "$qx_wine_prefix_seconds" ] || changed "created the Wine prefix $prefix in $qx_wine_prefix_seconds s"
 echo "$route" >"$prefix/.qx-route"
-flock -u 9
-exec 9>&-
 
 if ((${#changes[@]})); then
   say "ready ($route, prefix $prefix); changed: $(IFS=';'; echo "${changes[*]}")"

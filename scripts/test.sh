@@ -1,13 +1,15 @@
 #!/usr/bin/env bash
 # Builds and runs every test: each preset's CTest suite, then a bounded fuzz
 # run. Usage: scripts/test.sh [STAGE...], a stage being a preset name, "fuzz",
-# or "win32-run" (the win32 build run under 32-bit Wine, scripts/win32-run.sh).
+# "reproducible" (the release built twice in two folders and compared,
+# scripts/check-reproducible.sh) or "win32-run" (the win32 build run under
+# 32-bit Wine, scripts/win32-run.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
 stages=("$@")
-((${#stages[@]})) || stages=(debug release i686-linux win64 win32 win32-run fuzz)
+((${#stages[@]})) || stages=(debug release i686-linux win64 win32 reproducible win32-run fuzz)
 
 failed=()
 skipped=()
@@ -16,6 +18,8 @@ for stage in "${stages[@]}"; do
   start=$SECONDS
   if [ "$stage" = fuzz ]; then
     scripts/fuzz.sh 30 || failed+=("$stage")
+  elif [ "$stage" = reproducible ]; then
+    scripts/check-reproducible.sh || failed+=("$stage")
   elif [ "$stage" = win32-run ]; then
     status=0
     scripts/win32-run.sh || status=$?

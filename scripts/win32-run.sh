@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The win32-run stage: runs the shipped 32-bit Windows build for real. Prepares
-# the machine (scripts/setup-win32-run.sh), builds the win32 preset and runs its
-# win32-run tests under Wine's 32-bit loader: every test suite in one program
-# that loads build/win32/Kalo_GUI-Gainlens.qxm through LoadLibrary, and
-# qxhost.exe's info and set on that file.
+# the machine (scripts/setup-win32-run.sh), builds the win32 preset, which
+# writes the release to dist/, and runs its win32-run tests under Wine's 32-bit
+# loader: every test suite in one program that loads the released
+# dist/Kalo_GUI-Gainlens.qxm through LoadLibrary, and qxhost.exe's info and set
+# on that file.
 #
 # QX_SKIP_WIN32_RUN=1 skips the stage on purpose: it then says so and exits
 # with 77, which scripts/test.sh reports as skipped. Without it, a machine that
@@ -20,9 +21,10 @@ start=$SECONDS
 scripts/setup-win32-run.sh
 echo "win32-run: machine ready in $((SECONDS - start)) s"
 
-prefix="${QX_WINE32_PREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/qx-wine32}"
+# shellcheck source=scripts/wine-env.sh
+. scripts/wine-env.sh
 # Whatever happens, leave no Wine process of this prefix behind.
-trap 'WINEPREFIX="$prefix" /usr/lib/wine/wineserver64 -k 2>/dev/null || true' EXIT
+trap 'WINEPREFIX="$qx_wine32_prefix" "$qx_wineserver" -k 2>/dev/null || true' EXIT
 
 cmake --preset win32 >/dev/null
 cmake --build --preset win32

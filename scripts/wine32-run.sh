@@ -2,9 +2,9 @@
 # Runs a 32-bit Windows program under Wine's 32-bit loader for ctest (the
 # win32-run tests). Usage: wine32-run.sh PROGRAM.exe [ARG...]
 #
-# Needs the machine and the prefix that scripts/setup-win32-run.sh prepares:
-# ${XDG_CACHE_HOME:-$HOME/.cache}/qx-wine32 unless QX_WINE32_PREFIX names
-# another, served by the native 64-bit wineserver.
+# Needs the machine and the prefix that scripts/setup-win32-run.sh prepares
+# (scripts/wine-env.sh: ${XDG_CACHE_HOME:-$HOME/.cache}/qx-wine32 unless
+# QX_WINE32_PREFIX names another), served by the native 64-bit wineserver.
 #
 # Where 32-bit programs run under qemu (the prefix's .qx-route says so), every
 # process start takes one to two minutes: GoogleTest's death tests, one process
@@ -14,17 +14,15 @@
 # them and keep it open after the program ends, so the program writes to a
 # file that is copied to this script's output once it has ended.
 set -euo pipefail
+# shellcheck source=scripts/wine-env.sh
+. "$(dirname "$0")/wine-env.sh"
 
-export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
-export WINEPREFIX="${QX_WINE32_PREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/qx-wine32}"
-export WINESERVER=/usr/lib/wine/wineserver64
+qx_wine_use "$qx_wine32_prefix"
 # Under qemu, Wine maps its shared user data page only with this much address
 # space reserved; natively it is ignored.
 export QEMU_RESERVED_VA=0xffff0000
-wine=/usr/lib/wine/wine
 
-if [ ! -f "$WINEPREFIX/.qx-ready" ] || [ ! -x "$wine" ]; then
+if [ ! -f "$WINEPREFIX/.qx-ready" ] || [ ! -x "$qx_wine32" ]; then
   echo "wine32-run: no 32-bit Wine prefix at $WINEPREFIX: run scripts/setup-win32-run.sh first" >&2
   exit 1
 fi
@@ -33,5 +31,4 @@ if [ "$(cat "$WINEPREFIX/.qx-route" 2>/dev/null)" = qemu ] && [ -z "${GTEST_FILT
   export GTEST_FILTER='-*DeathTest*'
 fi
 
-. "$(dirname "$0")/wine-run-program.sh"
-qx_wine_run_program "$@"
+qx_wine_run_program "$qx_wine32" "$@"
