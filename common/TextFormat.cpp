@@ -35,6 +35,32 @@ std::string TextFormat::Quoted(const char* text, size_t bound) {
   return "\"" + std::string(text, length) + (length == bound ? "...\"" : "\"");
 }
 
+std::string TextFormat::Printable(const std::string& text, bool keep_lines) {
+  std::string out;
+  out.reserve(text.size());
+  const auto escape = [&out](unsigned char byte) {
+    char escaped[8];
+    std::snprintf(escaped, sizeof escaped, "\\x%02X", static_cast<unsigned>(byte));
+    out += escaped;
+  };
+  for (size_t i = 0; i < text.size(); ++i) {
+    const auto byte = static_cast<unsigned char>(text[i]);
+    const auto next = i + 1 < text.size() ? static_cast<unsigned char>(text[i + 1]) : 0u;
+    if (byte == 0xC2 && next >= 0x80 && next <= 0x9F) {
+      // The C1 controls in UTF-8 (U+0080 to U+009F; U+009B starts a terminal
+      // sequence as ESC [ does).
+      escape(byte);
+      escape(static_cast<unsigned char>(next));
+      ++i;
+    } else if ((byte >= 0x20 && byte != 0x7F) || (keep_lines && (byte == '\n' || byte == '\t'))) {
+      out += text[i];
+    } else {
+      escape(byte);
+    }
+  }
+  return out;
+}
+
 bool TextFormat::SameFloat(float a, float b) {
   if (std::isnan(a) && std::isnan(b)) return true;
   uint32_t x, y;

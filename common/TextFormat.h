@@ -12,6 +12,10 @@ class TextFormat {
   static std::string Pointer(const void* p);      // "0x7f..." or "null"
   static std::string Float(float value);          // shortest text that reads back, "nan", "inf"
   static std::string Quoted(const char* text, size_t bound);  // "\"text\"" cut at bound, or "null"
+  // The text with every control character (and DEL) written as "\x1B", so
+  // that what a module or a path holds cannot steer the terminal; line breaks
+  // are kept only where `keep_lines` allows.
+  static std::string Printable(const std::string& text, bool keep_lines = false);
   // Same bits, or both NaN.
   static bool SameFloat(float a, float b);
 };

@@ -78,12 +78,16 @@ void ModuleSession::Edit(int32_t index, double value) {
   if (IsFloat(index)) {
     m_gui.EditFloat(index, static_cast<float>(value));
   } else {
-    // An integer pin takes the value cut to a whole number in its range.
-    const double whole = std::isnan(value) ? 0.0 : std::trunc(std::fmin(std::fmax(value, INT32_MIN), INT32_MAX));
-    m_gui.EditInt(index, static_cast<int32_t>(whole));
+    m_gui.EditInt(index, Whole(value));
   }
 }
 
 double ModuleSession::Value(int32_t index) const {
   return IsFloat(index) ? static_cast<double>(m_gui.Float(index)) : static_cast<double>(m_gui.Int(index));
+}
+
+int32_t ModuleSession::Whole(double value) {
+  // The value cut to a whole number in the range of an integer pin.
+  if (std::isnan(value)) return 0;
+  return static_cast<int32_t>(std::trunc(std::fmin(std::fmax(value, INT32_MIN), INT32_MAX)));
 }

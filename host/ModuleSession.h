@@ -37,6 +37,8 @@ class ModuleSession {
   // The pin's value as the host holds it: a float for float pins, else an integer.
   double Value(int32_t index) const;
   bool IsFloat(int32_t index) const;
+  // What an integer pin takes of `value`: its whole part, within the range.
+  static int32_t Whole(double value);
 
   DspHost& Dsp() { return m_dsp; }
   GuiHost& Gui() { return m_gui; }

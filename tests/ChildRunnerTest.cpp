@@ -12,6 +12,10 @@
 #include <thread>
 #include <vector>
 
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
 #include "ChildRunner.h"
 #include "ParamName.h"
 
@@ -78,6 +82,31 @@ TEST(ChildRunner, KeepsTheTailOfALongOutput) {
   ASSERT_EQ(o.end, ChildRunner::End::EXITED);
   EXPECT_EQ(o.err.size(), static_cast<size_t>(ChildRunner::MAX_OUTPUT));
   EXPECT_EQ(o.err.substr(o.err.size() - 11), "line 19999\n");
+}
+
+TEST(ChildRunner, GivesTheChildAReportChannelApartFromItsOutput) {
+  const ChildRunner::Outcome o =
+      ChildRunner::Run({"/bin/sh", "-c", "echo out; echo err >&2; echo report >&$0", ChildRunner::REPORT_CHANNEL}, 30);
+  EXPECT_EQ(o.end, ChildRunner::End::EXITED) << o.error;
+  EXPECT_EQ(o.out, "out\n");
+  EXPECT_EQ(o.err, "err\n");
+  EXPECT_EQ(o.report, "report\n");
+}
+
+TEST(ChildRunner, TellsTheChildWhoItsParentIs) {
+  const ChildRunner::Outcome o = ChildRunner::Run({"/bin/sh", "-c", "echo $QXHOST_PARENT_PID"}, 30);
+  EXPECT_EQ(o.out, std::to_string(getpid()) + "\n");
+}
+
+TEST(ChildRunner, WhatTheChildLeftRunningEndsWithIt) {
+  const std::string marker = ::testing::TempDir() + "qx-child-runner-leftover";
+  std::remove(marker.c_str());
+  const ChildRunner::Outcome o = ChildRunner::Run({"/bin/sh", "-c", "(sleep 1; touch " + marker + ") & exit 0"}, 30);
+  EXPECT_EQ(o.end, ChildRunner::End::EXITED);
+  std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+  std::ifstream file(marker);
+  EXPECT_FALSE(file.good()) << "the background process outlived its parent's end";
+  std::remove(marker.c_str());
 }
 
 TEST(ChildRunner, RunsTheCommandAsItStandsAndReadsTheLauncherApart) {

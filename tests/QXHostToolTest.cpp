@@ -15,7 +15,9 @@ namespace {
 
 struct ToolRun {
   explicit ToolRun(const std::vector<std::string>& args) {
-    QXHostTool tool(out_stream, err_stream);
+    // The module in this process: the tests of loading it in a process of
+    // its own run the executable (QXHostToolIsolation in validator_tests).
+    QXHostTool tool(out_stream, err_stream, false);
     code = tool.Run(args);
     out = out_stream.str();
     err = err_stream.str();
@@ -134,8 +136,23 @@ INSTANTIATE_TEST_SUITE_P(
         Failure{"UnknownPin", {"set", "PRODUCT", "Gain=1"}, 2, "no pin 'Gain'"},
         Failure{"PinIndexOutOfRange", {"set", "PRODUCT", "3=1"}, 2, "no pin '3'"},
         Failure{"UnknownEcho", {"set", "--echo", "loud", "PRODUCT", "dB=1"}, 2, "unknown echo mode"},
-        Failure{"UnknownOption", {"info", "--verbose", "PRODUCT"}, 2, "unknown option"}),
+        Failure{"UnknownOption", {"info", "--verbose", "PRODUCT"}, 2, "unknown option"},
+        Failure{"HexadecimalValue", {"set", "PRODUCT", "Voltage=0x10"}, 2, "with a decimal VALUE"},
+        Failure{"ValueBeyondAFloat", {"set", "PRODUCT", "Voltage=1e400"}, 2, "1e400 is beyond the range of a float"},
+        Failure{"ValueAFloatMakes0", {"set", "PRODUCT", "Voltage=1e-50"}, 2, "1e-50 is too small for a float"},
+        Failure{"ArgumentsSwapped", {"set", "Voltage=1", "PRODUCT"}, 2, "MODULE comes first, then PIN=VALUE"},
+        Failure{"TimeoutNotANumber", {"info", "--timeout", "soon", "PRODUCT"}, 2, "bad timeout 'soon'"}),
     ParamName());
+
+TEST(QXHostTool, SetShowsEachEditAsRequested) {
+  // A deferred echo of the written dB changes Voltage after the edit; the
+  // line that names the edit still says what was asked.
+  ToolRun r({"set", "--echo", "deferred", QX_PRODUCT, "Vref=2", "Voltage=3"});
+  ASSERT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("set Voltage = 3\n"), std::string::npos) << r.out;
+  ToolRun tiny({"set", QX_PRODUCT, "Voltage=1e-40", "Vref=-0"});
+  EXPECT_EQ(tiny.code, 0) << "a subnormal float and a negative zero are floats" << tiny.err;
+}
 
 TEST(QXHostTool, HelpForTheToolAndEachCommand) {
   for (const std::vector<std::string>& args :

@@ -6,16 +6,24 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <fstream>
 #include <limits>
 #include <map>
 #include <set>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <rapidxml/rapidxml.hpp>
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
 
 #include "CheckCatalog.h"
 #include "JsonText.h"
@@ -177,6 +185,9 @@ INSTANTIATE_TEST_SUITE_P(
         Broken{"AllocatesInProcess", "faulty_allocates_in_process.qxm", {{"realtime.dsp-process", "fail"}},
                "expected no heap allocation, got 1 allocation", false},
         Broken{"FloatMath", "faulty_float_math.qxm", {{"converter.oracle", "fail"}}, "expected", false},
+        Broken{"ControlCharactersInItsName", "faulty_control_chars.qxm", {{"loading.texts", "fail"}},
+               "\\x1B[31mmodule\\x07", false},
+        Broken{"AbortsWhenLoaded", "faulty_load_abort.qxm", {{"loading.exports", "crash"}}, "process", true},
         Broken{"TwinWithoutFault", "faulty_none.qxm", {}, "", false}),
     ParamName());
 
@@ -285,12 +296,21 @@ TEST(Validate, TraceHoldsEveryCallInBothDirections) {
   // Each check's calls, in the order they began.
   std::map<std::string, std::map<double, Json>> by_check;
   std::set<std::string> checks_started, calls;
+  std::set<std::pair<std::string, double>> begun;  // calls whose line with a result is still to come
   for (std::string line; std::getline(lines, line);) {
     const Json entry = ParseJson(line);
     if (Text(entry, "event") == "start") {
       checks_started.insert(Text(entry, "check"));
       continue;
     }
+    // Each call is written before it is made, and again with its result.
+    const auto call = std::make_pair(Text(entry, "check"), Number(entry, "seq"));
+    if (Field(entry, "begin").is_boolean()) {
+      EXPECT_FALSE(entry.contains("result")) << line;
+      EXPECT_TRUE(begun.insert(call).second) << "begun twice: " << line;
+      continue;
+    }
+    EXPECT_EQ(begun.erase(call), 1u) << "a result without its beginning before it: " << line;
     for (const char* field : {"check", "seq", "time", "direction", "call", "depth", "record", "result"})
       EXPECT_TRUE(entry.contains(field)) << field << " in " << line;
     // Checks run side by side: their lines interleave, each names its check.
@@ -317,6 +337,7 @@ TEST(Validate, TraceHoldsEveryCallInBothDirections) {
       }
     }
   }
+  EXPECT_TRUE(begun.empty()) << begun.size() << " calls without a result in a run where every call returned";
   EXPECT_EQ(checks_started, (std::set<std::string>{"loading.exports", "factory.records", "dsp.lifecycle",
                                                    "callback.gui"}));
   EXPECT_GT(callbacks, 0);
@@ -405,7 +426,16 @@ INSTANTIATE_TEST_SUITE_P(
                       ExitCase{"BadSeed", {"--seed", "-3", "PRODUCT"}, 2, "bad seed"},
                       ExitCase{"BadTimeout", {"--timeout", "0", "PRODUCT"}, 2, "bad timeout"},
                       ExitCase{"BadSize", {"--size", "many", "PRODUCT"}, 2, "bad size"},
-                      ExitCase{"MissingValue", {"PRODUCT", "--junit"}, 2, "--junit needs a value"}),
+                      ExitCase{"MissingValue", {"PRODUCT", "--junit"}, 2, "--junit needs a value"},
+                      ExitCase{"SeedBeyondItsRange", {"--seed", "18446744073709551616", "PRODUCT"}, 2,
+                               "bad seed '18446744073709551616': a whole number from 0 to 18446744073709551615"},
+                      ExitCase{"SeedNotEntirelyANumber", {"--seed", " 5", "PRODUCT"}, 2, "bad seed"},
+                      ExitCase{"TimeoutBeyondItsRange", {"--timeout", "100000", "PRODUCT"}, 2,
+                               "seconds, more than 0 and at most 86400"},
+                      ExitCase{"FilterSelectsNothing", {"--include", "zzz", "PRODUCT"}, 2, "select no check"},
+                      ExitCase{"FilterExcludesEverything", {"--exclude", ".*", "PRODUCT"}, 2, "select no check"},
+                      ExitCase{"JunitInAMissingFolder", {"--junit", "/nonexistent/folder/x.xml", "PRODUCT"}, 2,
+                               "/nonexistent/folder/x.xml: cannot write the JUnit report (No such file or directory)"}),
     ParamName());
 
 #ifndef _WIN32
@@ -449,30 +479,6 @@ TEST(Validate, ListChecksNamesEveryCheckOnce) {
   EXPECT_EQ(names.front(), "loading.exports") << "the check the others need runs first";
 }
 
-TEST(Validator, ResultLineRoundTripsThroughTheChildsOutput) {
-  for (const std::string& message : {std::string("plain"), std::string("two\nlines and a \\ backslash"),
-                                     std::string(""), std::string("@qxresult pass 0 0 inside")}) {
-    CheckResult sent = CheckResult::Fail(message);
-    sent.status = CheckStatus::TIMEOUT;
-    sent.stop = true;
-    const std::string out = "module says hi\n" + Validator::ResultLine(sent);
-    CheckResult got;
-    std::string rest;
-    ASSERT_TRUE(Validator::ParseResult(out, &got, &rest)) << out;
-    EXPECT_EQ(got.status, CheckStatus::TIMEOUT);
-    EXPECT_TRUE(got.stop);
-    EXPECT_FALSE(got.unloadable);
-    EXPECT_EQ(got.message, message);
-    EXPECT_EQ(rest, "module says hi\n");
-  }
-  CheckResult got;
-  std::string rest;
-  EXPECT_FALSE(Validator::ParseResult("no result here\n", &got, &rest));
-  EXPECT_EQ(rest, "no result here\n");
-  EXPECT_FALSE(Validator::ParseResult("text @qxresult pass 0 0 not at a line start\n", &got, &rest));
-  EXPECT_FALSE(Validator::ParseResult("@qxresult maybe 0 0 unknown status\n", &got, &rest));
-}
-
 struct Selection {
   const char* name;
   std::string include, exclude;
@@ -506,8 +512,21 @@ INSTANTIATE_TEST_SUITE_P(
         Selection{"SearchNotMatch", "oracle", "", {"converter.oracle"}, 1},
         Selection{"IncludeThenExclude", "^(dsp|realtime)", "process", {"dsp.unknown-opcodes", "dsp.pin-list", "dsp.lifecycle", "realtime.gui-pin-change"}, 4},
         Selection{"ExcludeOnly", "", "^loading", {}, CheckCatalog::All().size() - 5},
-        Selection{"Nothing", "no such check", "", {}, 0}),
+        Selection{"ExcludeAllButOne", "", "^(?!dsp\\.lifecycle$)", {"dsp.lifecycle"}, 1}),
     ParamName());
+
+TEST(Validator, RefusesAFilterThatSelectsNoCheck) {
+  // A typo in a CI script's filter must not pass a module unchecked.
+  for (const auto& filter : {std::make_pair(std::string("zzz"), std::string()), std::make_pair(std::string(), std::string(".*"))}) {
+    Validator::Options options;
+    options.include = filter.first;
+    options.exclude = filter.second;
+    std::vector<const ValidationCheck*> checks;
+    std::string error;
+    EXPECT_FALSE(Validator::Select(options, &checks, &error)) << filter.first << filter.second;
+    EXPECT_NE(error.find("select no check"), std::string::npos) << error;
+  }
+}
 
 TEST(Validator, RefusesAPatternThatIsNoRegularExpression) {
   Validator::Options options;
@@ -544,6 +563,238 @@ TEST(Validator, InProcessRunsTheChecksHere) {
   EXPECT_NE(out.find("fail     realtime.gui-pin-change    GUI_OP_PIN_VALUE_CHANGED"), std::string::npos) << out;
   EXPECT_NE(out.find("pass     realtime.dsp-process"), std::string::npos) << out;
 #endif
+}
+
+// The statuses of every check of a run on one module, from its JSON report.
+std::map<std::string, Json> ChecksByName(const QXHostRun& run) {
+  std::map<std::string, Json> checks;
+  const Json report = ParseJson(run.out);
+  for (const Json& check : Field(Field(report, "modules")[0], "checks")) checks[Text(check, "name")] = check;
+  return checks;
+}
+
+TEST(Validate, AResultLineOnTheModulesOutputIsNotTakenForOne) {
+  // The module prints the validator's old result line and ends the process
+  // in makeModule: every check that makes an instance ended before reporting.
+  QXHostRun run({"validate", "--json", "--size", "4", QXHostRun::Module("faulty_fake_result.qxm")});
+  EXPECT_EQ(run.code, 1) << run.err;
+  int crashed = 0;
+  for (const auto& check : ChecksByName(run)) {
+    if (check.first.rfind("loading.", 0) == 0) {
+      EXPECT_EQ(Text(check.second, "status"), "pass") << check.first;
+      continue;
+    }
+    ++crashed;
+    EXPECT_EQ(Text(check.second, "status"), Expected(check.first, "crash")) << check.first;
+    if (Expected(check.first, "crash") == "crash") {
+      EXPECT_NE(Text(check.second, "message").find("ended before reporting (exit status 0) during makeModule(0, "),
+                std::string::npos)
+          << Text(check.second, "message");
+      EXPECT_NE(Text(check.second, "output").find("@qxresult pass 0 0"), std::string::npos)
+          << "the module's output is shown with the result";
+    }
+  }
+  EXPECT_EQ(crashed, static_cast<int>(CheckCatalog::All().size()) - 5);
+}
+
+TEST(Validate, AHangWhileLoadingSkipsTheChecksThatNeedTheModuleAtOnce) {
+  // getModuleProperties never returns: the loading checks that ask it are
+  // stopped at the limit; none of the others waits for it too.
+  QXHostRun run({"validate", "--json", "--jobs", "2", "--timeout", "2", "--size", "4",
+                 QXHostRun::Module("faulty_hangs_loading.qxm")});
+  EXPECT_EQ(run.code, 1);
+  int timed_out = 0;
+  for (const auto& check : ChecksByName(run)) {
+    const std::string status = Text(check.second, "status");
+    if (status == "timeout") {
+      ++timed_out;
+      EXPECT_NE(Text(check.second, "message").find("during getModuleProperties(0)"), std::string::npos)
+          << Text(check.second, "message");
+    } else if (check.first != "loading.exports") {
+      EXPECT_EQ(status, "skip") << check.first;
+      EXPECT_EQ(Text(check.second, "message").rfind("not run: loading.", 0), 0u) << Text(check.second, "message");
+    }
+  }
+  EXPECT_GE(timed_out, 1);
+  EXPECT_LE(timed_out, 2) << "two checks side by side at most";
+  EXPECT_LT(run.seconds, 2 * 2.0 + 30.0) << "one round of time limits, not one for each check";
+}
+
+TEST(Validate, ACrashNamesTheCallInFlight) {
+  QXHostRun run({"validate", "--json", "--include", "dsp.unknown-opcodes", "--size", "4",
+                 QXHostRun::Module("faulty_crash_on_unknown.qxm")});
+  EXPECT_EQ(run.code, 1);
+  const Json check = ChecksByName(run)["dsp.unknown-opcodes"];
+  EXPECT_EQ(Text(check, "status"), "crash");
+  EXPECT_NE(Text(check, "message").find("during opcode 4 (index "), std::string::npos) << Text(check, "message");
+}
+
+TEST(Validate, EachFailureOfACheckHasALineOfItsOwn) {
+  QXHostRun run({"validate", "--include", "callback.gui", "--size", "16", QXHostRun::Module("faulty_wrong_record.qxm")});
+  EXPECT_EQ(run.code, 1);
+  std::istringstream lines(run.out);
+  std::vector<std::string> failures;
+  bool in_check = false;
+  for (std::string line; std::getline(lines, line);) {
+    if (line.rfind("  fail     callback.gui", 0) == 0) {
+      in_check = true;
+      line = line.substr(38);
+    } else if (in_check && line.rfind(std::string(38, ' '), 0) == 0) {
+      line = line.substr(38);
+    } else {
+      in_check = false;
+    }
+    if (in_check) failures.push_back(line);
+  }
+  ASSERT_GE(failures.size(), 2u) << run.out;
+  for (const std::string& failure : failures) {
+    EXPECT_LT(failure.size(), 200u) << failure;
+    EXPECT_EQ(failure.find("; "), std::string::npos) << failure;
+  }
+}
+
+TEST(Validate, ControlCharactersFromTheModuleOrThePathReachNoTerminal) {
+  const std::string folder = TempPath("escape\x1b[2J\n");
+  std::filesystem::create_directories(std::filesystem::u8path(folder));
+  const std::string path = folder + "/m.qxm";
+  std::filesystem::copy_file(std::filesystem::u8path(QXHostRun::Module("faulty_control_chars.qxm")),
+                             std::filesystem::u8path(path), std::filesystem::copy_options::overwrite_existing);
+  QXHostRun run({"validate", "--include", "loading", "--size", "4", path});
+  std::filesystem::remove_all(std::filesystem::u8path(folder));
+  EXPECT_EQ(run.code, 1);
+  EXPECT_EQ(run.out.find('\x1b'), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find('\x07'), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("escape\\x1B[2J\\x0A/m.qxm"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("\\x1B[31mmodule\\x07"), std::string::npos) << run.out;
+}
+
+TEST(Validate, TheCheckAboutMakingInstancesAloneReportsThatNoneComes) {
+  // The loader's test module makes no instance and is not the converter.
+  QXHostRun run({"validate", "--json", "--size", "4", QXHostRun::Module("good_module.qxm")});
+  EXPECT_EQ(run.code, 1);
+  int failed = 0;
+  for (const auto& check : ChecksByName(run)) {
+    const std::string status = Text(check.second, "status");
+    failed += status == "fail" || status == "crash";
+    if (check.first == "factory.records") {
+      EXPECT_EQ(status, "fail");
+    }
+    if (check.first == "converter.oracle") {
+      EXPECT_EQ(status, "skip");
+      EXPECT_NE(Text(check.second, "message").find("not the level converter"), std::string::npos);
+    }
+    EXPECT_EQ(Text(check.second, "message").find("expected a DSP instance"), std::string::npos) << check.first;
+  }
+  EXPECT_EQ(failed, 1) << "factory.records only";
+}
+
+TEST(Validate, AReportFileThatCannotBeWrittenStopsTheRunBeforeAnyCheck) {
+  for (const std::string& junit : {std::string("/nonexistent/folder/x.xml"), ::testing::TempDir()}) {
+    QXHostRun run({"validate", "--junit", junit, QX_PRODUCT});
+    EXPECT_EQ(run.code, 2) << junit;
+    EXPECT_NE(run.err.find(": cannot write the JUnit report ("), std::string::npos) << run.err;
+    EXPECT_EQ(run.out.find("validate "), std::string::npos) << "nothing ran: " << run.out;
+  }
+}
+
+#ifndef _WIN32
+// Processes whose command line holds `text`.
+std::vector<std::string> ProcessesNaming(const std::string& text) {
+  std::vector<std::string> found;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc")) {
+    const std::string name = entry.path().filename().string();
+    if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+    std::string command = ReadFile(entry.path().string() + "/cmdline");
+    for (char& c : command) c = c == '\0' ? ' ' : c;
+    if (command.find(text) != std::string::npos) found.push_back(name + ": " + command);
+  }
+  return found;
+}
+
+TEST(Validate, AnInterruptedRunLeavesNoProcessBehind) {
+  // A copy with a name of its own, to find the run's processes by it.
+  const std::string path = TempPath("interrupted-" + std::to_string(getpid()) + ".qxm");
+  std::filesystem::copy_file(QXHostRun::Module("faulty_hangs_loading.qxm"), path,
+                             std::filesystem::copy_options::overwrite_existing);
+  for (const char* signal : {"TERM", "INT", "HUP"}) {
+    const std::string emulator = QX_EMULATOR;
+    const std::string script = (emulator.empty() ? "" : emulator + " ") + std::string(QX_QXHOST) +
+                               " validate --jobs 2 --timeout 60 " + path + " >/dev/null 2>&1 & pid=$!; sleep 3; " +
+                               "kill -" + signal + " $pid; wait $pid; echo $?";
+    const ChildRunner::Outcome o = ChildRunner::Run({"/bin/sh", "-c", script}, 60);
+    const int expected = std::string(signal) == "TERM" ? 128 + 15 : std::string(signal) == "INT" ? 128 + 2 : 128 + 1;
+    EXPECT_EQ(o.out, std::to_string(expected) + "\n") << signal << " " << o.err;
+    std::this_thread::sleep_for(std::chrono::seconds(1));
+    EXPECT_EQ(ProcessesNaming(path), std::vector<std::string>{}) << signal;
+  }
+  std::filesystem::remove(path);
+}
+#endif
+
+// qxhost info and set load the module in a process of their own: whatever the
+// module does there, one line says what and the exit status is 1.
+struct BadFile {
+  const char* name;
+  std::function<std::string()> make;  // the file's path
+  const char* says;
+};
+
+class QXHostToolIsolation : public ::testing::TestWithParam<BadFile> {};
+
+TEST_P(QXHostToolIsolation, OneLineAndStatus1ForAModuleThatKillsOrStallsItsProcess) {
+  const std::string path = GetParam().make();
+  for (const std::vector<std::string>& args : {std::vector<std::string>{"info", "--timeout", "2", path},
+                                               {"set", "--timeout", "2", path, "Vref=1"}}) {
+    QXHostRun run(args, 60);
+    ASSERT_TRUE(run.exited) << run.err;
+    EXPECT_EQ(run.code, 1) << run.out << run.err;
+    EXPECT_EQ(run.err.rfind("qxhost: ", 0), 0u) << run.err;
+    EXPECT_EQ(std::count(run.err.begin(), run.err.end(), '\n'), 1) << run.err;
+    EXPECT_NE(run.err.find(GetParam().says), std::string::npos) << run.err;
+  }
+}
+
+// A copy of the product cut or changed, in a file of its own.
+std::string Damaged(const std::string& name, const std::function<void(std::string*)>& damage) {
+  std::string bytes = ReadFile(QX_PRODUCT);
+  damage(&bytes);
+  const std::string path = TempPath(name);
+  std::ofstream(path, std::ios::binary) << bytes;
+  return path;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, QXHostToolIsolation,
+    ::testing::Values(
+        BadFile{"First1000Bytes", [] { return Damaged("first-1000.qxm", [](std::string* b) { b->resize(1000); }); }, "qxhost: "},
+        BadFile{"Half", [] { return Damaged("half.qxm", [](std::string* b) { b->resize(b->size() / 2); }); }, "qxhost: "},
+        BadFile{"BytesFlipped",
+                [] {
+                  // Everything after the file header: its tables and code.
+                  return Damaged("flipped.qxm", [](std::string* b) {
+                    for (size_t i = 64; i < b->size(); ++i) (*b)[i] = static_cast<char>((*b)[i] ^ 0x5A);
+                  });
+                },
+                "qxhost: "},
+        BadFile{"AbortsWhenLoaded", [] { return QXHostRun::Module("faulty_load_abort.qxm"); }, "the module"},
+        BadFile{"HangsWhenAsked", [] { return QXHostRun::Module("faulty_hangs_loading.qxm"); },
+                "no answer from the module within 2 s"}),
+    ParamName());
+
+TEST(QXHostToolIsolated, AWellBehavedModuleGivesWhatItGivesInProcess) {
+  QXHostRun isolated({"info", QX_PRODUCT});
+  QXHostRun here({"info", "--in-process", QX_PRODUCT});
+  EXPECT_EQ(isolated.code, 0) << isolated.err;
+  EXPECT_EQ(isolated.out, here.out);
+  QXHostRun missing({"info", QXHostRun::Module("nowhere.qxm")});
+  EXPECT_EQ(missing.code, 1);
+  EXPECT_NE(missing.err.find("no such file"), std::string::npos) << missing.err;
+}
+
+TEST(QXHostTool, PrintsItsVersion) {
+  QXHostRun run({"--version"});
+  EXPECT_EQ(run.code, 0);
+  EXPECT_EQ(run.out.rfind("qxhost ", 0), 0u) << run.out;
 }
 
 }  // namespace

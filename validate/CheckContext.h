@@ -49,8 +49,8 @@ class CheckContext {
   const QXModuleProperties& Properties() const { return m_properties; }
 
   // The pins a DSP instance describes (through a harness of its own). False
-  // and `result` set to a failure if the module gives no DSP instance or its
-  // list does not end.
+  // and `result` set to a skip if the module gives no DSP instance or its
+  // list does not end: factory.records and dsp.pin-list report those.
   bool DescribePins(std::vector<Pin>* pins, CheckResult* result);
   // What most checks begin with: Ready, then DescribePins.
   bool Prepare(std::vector<Pin>* pins, CheckResult* result) { return Ready(result) && DescribePins(pins, result); }

@@ -1,7 +1,9 @@
 #include "ChildRunner.h"
 
+#include <atomic>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -12,11 +14,14 @@
 
 #include "WideText.h"
 #else
-#include <csignal>
 #include <fcntl.h>
 #include <spawn.h>
+#include <sys/types.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#ifdef __linux__
+#include <sys/prctl.h>
+#endif
 extern char** environ;
 #endif
 
@@ -33,7 +38,52 @@ std::string Tail(std::string text) {
   return text;
 }
 
+// The command with the report channel's number in place of its placeholder.
+std::vector<std::string> WithChannel(std::vector<std::string> command, const std::string& channel) {
+  for (std::string& arg : command) {
+    if (arg == ChildRunner::REPORT_CHANNEL) arg = channel;
+  }
+  return command;
+}
+
+// Tells a child started here who its parent is (see EndWithParent).
+const char PARENT_VARIABLE[] = "QXHOST_PARENT_PID";
+
+// The children running now, for the signal handler: process ids (POSIX), 0
+// for a free slot. More children than slots run unlisted, which no run of
+// the validator reaches (--jobs is at most 64).
+constexpr size_t MAX_LISTED = 256;
+std::atomic<long> g_children[MAX_LISTED];
+
+void List(long pid) {
+  for (std::atomic<long>& slot : g_children) {
+    long free = 0;
+    if (slot.compare_exchange_strong(free, pid)) return;
+  }
+}
+
+void Unlist(long pid) {
+  for (std::atomic<long>& slot : g_children) {
+    long listed = pid;
+    if (slot.compare_exchange_strong(listed, 0)) return;
+  }
+}
+
 }  // namespace
+
+std::string ChildRunner::Headline(const std::string& output) {
+  static const char* const MARKERS[] = {"Assertion failed", "ERROR: AddressSanitizer", "runtime error",
+                                        "terminate called", "AddressSanitizer", "Sanitizer"};
+  for (const char* marker : MARKERS) {
+    const size_t at = output.find(marker);
+    if (at == std::string::npos) continue;
+    const size_t start = output.rfind('\n', at);
+    const size_t begin = start == std::string::npos ? 0 : start + 1;
+    const size_t end = output.find('\n', at);
+    return output.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
+  }
+  return "";
+}
 
 std::vector<std::string> ChildRunner::Launcher() {
   std::vector<std::string> words;
@@ -125,7 +175,31 @@ std::string ReadAll(HANDLE file) {
     text.append(buffer, got);
     if (text.size() > 4 * static_cast<size_t>(ChildRunner::MAX_OUTPUT)) text = Tail(text);
   }
-  return Tail(text);
+  // Line breaks as "\n" alone (a child writes "\r\n" in text mode).
+  std::string lines;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\r' || i + 1 == text.size() || text[i + 1] != '\n') lines += text[i];
+  }
+  return Tail(lines);
+}
+
+// Every child joins this job: when this process ends, however it ends, the
+// system closes the job's last handle and ends the children with it.
+HANDLE Job() {
+  static const HANDLE job = [] {
+    HANDLE created = CreateJobObjectW(nullptr, nullptr);
+    if (created == nullptr) return created;
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    SetInformationJobObject(created, JobObjectExtendedLimitInformation, &limits, sizeof limits);
+    return created;
+  }();
+  return job;
+}
+
+void EndChildrenAndExit(int signal) {
+  if (Job() != nullptr) TerminateJobObject(Job(), 1);
+  _exit(128 + signal);
 }
 
 }  // namespace
@@ -133,22 +207,25 @@ std::string ReadAll(HANDLE file) {
 bool ChildRunner::Start(const std::vector<std::string>& command, double timeout_seconds) {
   m_program = command.empty() ? "" : command[0];
   m_timeout = timeout_seconds;
-  std::wstring line;
-  for (const std::string& arg : command) line += (line.empty() ? L"" : L" ") + Quote(WideText::FromUtf8(arg));
-  HANDLE out = TempFile();
-  HANDLE err = TempFile();
-  m_out = out == INVALID_HANDLE_VALUE ? nullptr : out;
-  m_err = err == INVALID_HANDLE_VALUE ? nullptr : err;
-  if (m_out == nullptr || m_err == nullptr) {
+  m_out = TempFile();
+  m_err = TempFile();
+  m_report = TempFile();
+  for (void** handle : {&m_out, &m_err, &m_report}) {
+    if (*handle == INVALID_HANDLE_VALUE) *handle = nullptr;
+  }
+  if (m_out == nullptr || m_err == nullptr || m_report == nullptr) {
     m_error = "cannot create a temporary file";
     return false;
   }
+  std::wstring line;
+  for (const std::string& arg : WithChannel(command, std::to_string(reinterpret_cast<uintptr_t>(m_report))))
+    line += (line.empty() ? L"" : L" ") + Quote(WideText::FromUtf8(arg));
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   startup.dwFlags = STARTF_USESTDHANDLES;
   startup.hStdInput = GetStdHandle(STD_INPUT_HANDLE);
-  startup.hStdOutput = out;
-  startup.hStdError = err;
+  startup.hStdOutput = m_out;
+  startup.hStdError = m_err;
   PROCESS_INFORMATION process{};
   // No error dialog box for a crashing child.
   const UINT old_mode = SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOGPFAULTERRORBOX | SEM_NOOPENFILEERRORBOX);
@@ -156,7 +233,9 @@ bool ChildRunner::Start(const std::vector<std::string>& command, double timeout_
   for (int attempt = 0; attempt < START_ATTEMPTS; ++attempt) {
     if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(250 * attempt));
     m_start = Clock::now();
-    if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup, &process)) {
+    // Suspended until it is in the job, so nothing it starts escapes it.
+    if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr, &startup,
+                       &process)) {
       failure = 0;
       break;
     }
@@ -168,6 +247,8 @@ bool ChildRunner::Start(const std::vector<std::string>& command, double timeout_
     m_error = "cannot start " + m_program + " (error " + std::to_string(failure) + ")";
     return false;
   }
+  if (Job() != nullptr) AssignProcessToJobObject(Job(), process.hProcess);
+  ResumeThread(process.hThread);
   CloseHandle(process.hThread);
   m_process = process.hProcess;
   m_running = true;
@@ -204,6 +285,7 @@ bool ChildRunner::Poll(Outcome* outcome) {
 void ChildRunner::Collect(Outcome* outcome) {
   if (m_out != nullptr) outcome->out = ReadAll(m_out);
   if (m_err != nullptr) outcome->err = ReadAll(m_err);
+  if (m_report != nullptr) outcome->report = ReadAll(m_report);
 }
 
 ChildRunner::~ChildRunner() {
@@ -212,8 +294,9 @@ ChildRunner::~ChildRunner() {
     WaitForSingleObject(m_process, INFINITE);
     CloseHandle(m_process);
   }
-  if (m_out != nullptr) CloseHandle(m_out);
-  if (m_err != nullptr) CloseHandle(m_err);
+  for (void* handle : {m_out, m_err, m_report}) {
+    if (handle != nullptr) CloseHandle(handle);
+  }
 }
 
 std::string ChildRunner::SelfPath() {
@@ -233,6 +316,14 @@ std::string ChildRunner::SignalName(long code) {
     default: std::snprintf(text, sizeof text, "exception 0x%08lX", static_cast<unsigned long>(code)); return text;
   }
 }
+
+void ChildRunner::EndChildrenOnSignals() {
+  Job();
+  std::signal(SIGINT, &EndChildrenAndExit);
+  std::signal(SIGTERM, &EndChildrenAndExit);
+}
+
+void ChildRunner::EndWithParent() {}
 
 #else
 
@@ -260,18 +351,46 @@ std::string ReadAll(int fd) {
   return Tail(text);
 }
 
+// The child's report channel: this descriptor number in the child.
+constexpr int REPORT_FD = 3;
+
+void EndGroup(long pid) {
+  kill(static_cast<pid_t>(-pid), SIGKILL);
+  kill(static_cast<pid_t>(pid), SIGKILL);
+}
+
+void EndChildrenAndExit(int signal) {
+  for (std::atomic<long>& slot : g_children) {
+    const long pid = slot.load();
+    if (pid > 0) EndGroup(pid);
+  }
+  _exit(128 + signal);
+}
+
 }  // namespace
 
 bool ChildRunner::Start(const std::vector<std::string>& command, double timeout_seconds) {
   m_program = command.empty() ? "" : command[0];
   m_timeout = timeout_seconds;
+  const std::vector<std::string> full = WithChannel(command, std::to_string(REPORT_FD));
   std::vector<char*> argv;
-  for (const std::string& arg : command) argv.push_back(const_cast<char*>(arg.c_str()));
+  for (const std::string& arg : full) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
+  // The environment with this process named as the child's parent.
+  const std::string parent = std::string(PARENT_VARIABLE) + "=" + std::to_string(getpid());
+  std::vector<char*> envp;
+  for (char** variable = environ; *variable != nullptr; ++variable) {
+    if (std::strncmp(*variable, PARENT_VARIABLE, sizeof PARENT_VARIABLE - 1) != 0 ||
+        (*variable)[sizeof PARENT_VARIABLE - 1] != '=')
+      envp.push_back(*variable);
+  }
+  envp.push_back(const_cast<char*>(parent.c_str()));
+  envp.push_back(nullptr);
 
   m_out = TempFile();
   m_err = TempFile();
-  if (m_out < 0 || m_err < 0) {
+  m_report = TempFile();
+  if (m_out < 0 || m_err < 0 || m_report < 0) {
     m_error = std::string("cannot create a temporary file: ") + std::strerror(errno);
     return false;
   }
@@ -279,6 +398,7 @@ bool ChildRunner::Start(const std::vector<std::string>& command, double timeout_
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, m_out, STDOUT_FILENO);
   posix_spawn_file_actions_adddup2(&actions, m_err, STDERR_FILENO);
+  posix_spawn_file_actions_adddup2(&actions, m_report, REPORT_FD);
   // Its own process group, so a time-out also ends whatever the module started.
   posix_spawnattr_t attributes;
   posix_spawnattr_init(&attributes);
@@ -286,7 +406,7 @@ bool ChildRunner::Start(const std::vector<std::string>& command, double timeout_
   posix_spawnattr_setpgroup(&attributes, 0);
   m_start = Clock::now();
   pid_t pid = -1;
-  const int spawned = posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), environ);
+  const int spawned = posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attributes);
   if (spawned != 0) {
@@ -294,6 +414,7 @@ bool ChildRunner::Start(const std::vector<std::string>& command, double timeout_
     return false;
   }
   m_pid = pid;
+  List(pid);
   m_running = true;
   return true;
 }
@@ -304,14 +425,18 @@ bool ChildRunner::Poll(Outcome* outcome) {
     outcome->error = m_error;
     return true;
   }
+  // Seen ended but not yet reaped: its process id, and so its group's, stays
+  // reserved while what it started is ended with it.
+  siginfo_t info{};
+  int waited = waitid(P_PID, static_cast<id_t>(m_pid), &info, WEXITED | WNOHANG | WNOWAIT);
+  while (waited < 0 && errno == EINTR) waited = waitid(P_PID, static_cast<id_t>(m_pid), &info, WEXITED | WNOHANG | WNOWAIT);
+  const bool ended = waited == 0 && info.si_pid == m_pid;
+  if (!ended && Since(m_start) <= m_timeout) return false;
+  EndGroup(m_pid);
   int status = 0;
-  pid_t done = waitpid(m_pid, &status, WNOHANG);
-  while (done < 0 && errno == EINTR) done = waitpid(m_pid, &status, WNOHANG);
-  if (done == 0) {
-    if (Since(m_start) <= m_timeout) return false;
-    kill(-m_pid, SIGKILL);
-    kill(m_pid, SIGKILL);
-    waitpid(m_pid, &status, 0);
+  while (waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (!ended) {
     outcome->end = End::TIMED_OUT;
   } else if (WIFSIGNALED(status)) {
     outcome->end = End::SIGNALLED;
@@ -320,26 +445,33 @@ bool ChildRunner::Poll(Outcome* outcome) {
     outcome->end = End::EXITED;
     outcome->code = WEXITSTATUS(status);
   }
-  m_running = false;
+  Forget();
   outcome->seconds = Since(m_start);
   Collect(outcome);
   return true;
 }
 
+void ChildRunner::Forget() {
+  Unlist(m_pid);
+  m_running = false;
+}
+
 void ChildRunner::Collect(Outcome* outcome) {
   if (m_out >= 0) outcome->out = ReadAll(m_out);
   if (m_err >= 0) outcome->err = ReadAll(m_err);
+  if (m_report >= 0) outcome->report = ReadAll(m_report);
 }
 
 ChildRunner::~ChildRunner() {
   if (m_running) {
-    kill(-m_pid, SIGKILL);
-    kill(m_pid, SIGKILL);
+    EndGroup(m_pid);
     int status = 0;
     waitpid(m_pid, &status, 0);
+    Forget();
   }
-  if (m_out >= 0) close(m_out);
-  if (m_err >= 0) close(m_err);
+  for (const int fd : {m_out, m_err, m_report}) {
+    if (fd >= 0) close(fd);
+  }
 }
 
 std::string ChildRunner::SelfPath() {
@@ -359,8 +491,30 @@ std::string ChildRunner::SignalName(long code) {
     case SIGKILL: return "SIGKILL";
     case SIGTERM: return "SIGTERM";
     case SIGTRAP: return "SIGTRAP";
+    case SIGINT: return "SIGINT";
+    case SIGHUP: return "SIGHUP";
     default: return "signal " + std::to_string(code);
   }
+}
+
+void ChildRunner::EndChildrenOnSignals() {
+  struct sigaction action {};
+  action.sa_handler = &EndChildrenAndExit;
+  sigemptyset(&action.sa_mask);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&action.sa_mask, signal);
+  for (const int signal : {SIGINT, SIGTERM, SIGHUP}) sigaction(signal, &action, nullptr);
+}
+
+void ChildRunner::EndWithParent() {
+  const char* parent = std::getenv(PARENT_VARIABLE);
+  if (parent == nullptr) return;
+  const long expected = std::strtol(parent, nullptr, 10);
+  unsetenv(PARENT_VARIABLE);  // not for what this process starts in turn
+#ifdef __linux__
+  prctl(PR_SET_PDEATHSIG, SIGKILL);
+#endif
+  // The parent may have died before the request took effect.
+  if (getppid() != static_cast<pid_t>(expected)) _exit(128 + SIGKILL);
 }
 
 #endif

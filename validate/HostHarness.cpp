@@ -52,23 +52,28 @@ void HostHarness::Problem(Trouble kind, const std::string& text) {
 std::string HostHarness::ProblemText(Trouble kind) const {
   const auto k = static_cast<size_t>(kind);
   std::string text;
-  for (const std::string& p : m_problems[k]) text += (text.empty() ? "" : "; ") + p;
+  for (const std::string& p : m_problems[k]) text += (text.empty() ? "" : "\n") + p;
   if (m_problem_count[k] > m_problems[k].size())
-    text += " (and " + std::to_string(m_problem_count[k] - m_problems[k].size()) + " more)";
+    text += "\n(and " + std::to_string(m_problem_count[k] - m_problems[k].size()) + " more)";
   return text;
 }
 
-void HostHarness::Trace(TraceWriter::Kind kind, uint64_t seq, double time, const void* record, int32_t opcode,
-                        int32_t index, int32_t value, const void* ptr, float opt, QXWord result) {
-  if (m_trace == nullptr || !m_trace->IsOpen()) return;
-  m_trace->Write(TraceWriter::Entry{kind, seq, time, static_cast<int>(m_stack.size()), record, opcode, index,
-                                    value, ptr, opt, result});
+TraceWriter::Entry HostHarness::BeginTrace(TraceWriter::Kind kind, const void* record, int32_t opcode, int32_t index,
+                                          int32_t value, const void* ptr, float opt) {
+  TraceWriter::Entry entry{kind, 0, 0.0, static_cast<int>(m_stack.size()), record, opcode, index, value, ptr, opt, 0};
+  if (m_trace != nullptr && m_trace->Active()) m_trace->Begin(&entry);
+  return entry;
+}
+
+void HostHarness::EndTrace(TraceWriter::Entry& entry, QXWord result) {
+  entry.result = result;
+  if (m_trace != nullptr && m_trace->Active()) m_trace->End(entry);
 }
 
 void* HostHarness::Make(Instance* instance, int32_t index, int32_t type, qxaudioMaster callback,
                         QXWord host_data) {
-  const uint64_t seq = m_trace != nullptr ? m_trace->NextSeq() : 0;
-  const double time = m_trace != nullptr ? TraceWriter::Now() : 0.0;
+  TraceWriter::Entry trace = BeginTrace(TraceWriter::Kind::MAKE_MODULE, nullptr, 0, index, type,
+                                        reinterpret_cast<const void*>(callback), 0.0f);
   m_constructing = instance;
   m_constructing_record = nullptr;
   if (instance != nullptr) m_stack.push_back(instance);
@@ -79,8 +84,8 @@ void* HostHarness::Make(Instance* instance, int32_t index, int32_t type, qxaudio
   }
   if (instance != nullptr) m_stack.pop_back();
   m_constructing = nullptr;
-  Trace(TraceWriter::Kind::MAKE_MODULE, seq, time, record, 0, index, type,
-        reinterpret_cast<const void*>(callback), 0.0f, reinterpret_cast<QXWord>(record));
+  trace.record = record;
+  EndTrace(trace, reinterpret_cast<QXWord>(record));
   if (record != nullptr && m_constructing_record != nullptr && m_constructing_record != record) {
     Problem(Trouble::CALLBACK, "the constructor called the host with record " + Hex(m_constructing_record) +
             ": expected the record makeModule returned, " + Hex(record));
@@ -217,8 +222,7 @@ QXWord HostHarness::CallDispatch(Instance& instance, int32_t opcode, int32_t ind
     return 0;
   }
   if (!Enter(OpText(kind, opcode).c_str())) return 0;
-  const uint64_t seq = m_trace != nullptr ? m_trace->NextSeq() : 0;
-  const double time = m_trace != nullptr ? TraceWriter::Now() : 0.0;
+  TraceWriter::Entry trace = BeginTrace(kind, instance.real, opcode, index, value, ptr, opt);
   m_stack.push_back(&instance);
   QXWord result;
   {
@@ -248,7 +252,7 @@ QXWord HostHarness::CallDispatch(Instance& instance, int32_t opcode, int32_t ind
       Problem(Trouble::RECORD, text);
     }
   }
-  Trace(kind, seq, time, instance.real, opcode, index, value, ptr, opt, result);
+  EndTrace(trace, result);
   return result;
 }
 
@@ -278,30 +282,29 @@ void HostHarness::EventEntry(void* shadow, QXEvent* event) {
 
 void HostHarness::CallProcess(Instance& instance, int32_t offset, int32_t count) {
   if (!instance.live || instance.process_entry == nullptr || !Enter("process_entry")) return;
-  const uint64_t seq = m_trace != nullptr ? m_trace->NextSeq() : 0;
-  const double time = m_trace != nullptr ? TraceWriter::Now() : 0.0;
   auto* real = static_cast<QXModuleStruct*>(instance.real);
+  TraceWriter::Entry trace = BeginTrace(TraceWriter::Kind::PROCESS, real, 0, offset, count, nullptr, 0.0f);
   m_stack.push_back(&instance);
   {
     AllocationCounter::Scope module(true);
     instance.process_entry(real->object, offset, count);
   }
   Leave();
-  Trace(TraceWriter::Kind::PROCESS, seq, time, real, 0, offset, count, nullptr, 0.0f, 0);
+  EndTrace(trace, 0);
 }
 
 void HostHarness::CallEvent(Instance& instance, QXEvent* event) {
   auto* real = static_cast<QXModuleStruct*>(instance.real);
   if (!instance.live || real->event_entry == nullptr || !Enter("event_entry")) return;
-  const uint64_t seq = m_trace != nullptr ? m_trace->NextSeq() : 0;
-  const double time = m_trace != nullptr ? TraceWriter::Now() : 0.0;
+  TraceWriter::Entry trace =
+      BeginTrace(TraceWriter::Kind::EVENT, real, event != nullptr ? event->event_type : 0, 0, 0, event, 0.0f);
   m_stack.push_back(&instance);
   {
     AllocationCounter::Scope module(true);
     real->event_entry(real->object, event);
   }
   Leave();
-  Trace(TraceWriter::Kind::EVENT, seq, time, real, event != nullptr ? event->event_type : 0, 0, 0, event, 0.0f, 0);
+  EndTrace(trace, 0);
 }
 
 QXWord HostHarness::GuiCallback(void* record, int32_t opcode, int32_t index, int32_t value, void* ptr, float opt) {
@@ -322,8 +325,7 @@ HostHarness::Instance* HostHarness::Answerer(Instance* caller) {
 QXWord HostHarness::OnCallback(bool gui, void* record, int32_t opcode, int32_t index, int32_t value, void* ptr,
                                float opt) {
   const TraceWriter::Kind kind = gui ? TraceWriter::Kind::GUI_CALLBACK : TraceWriter::Kind::DSP_CALLBACK;
-  const uint64_t seq = m_trace != nullptr ? m_trace->NextSeq() : 0;
-  const double time = m_trace != nullptr ? TraceWriter::Now() : 0.0;
+  TraceWriter::Entry trace = BeginTrace(kind, record, opcode, index, value, ptr, opt);
   ++m_callbacks;
   const std::string call = std::string(gui ? "GUI" : "DSP") + " callback " + OpText(kind, opcode);
   Instance* caller = FindCaller(record, gui);
@@ -366,6 +368,6 @@ QXWord HostHarness::OnCallback(bool gui, void* record, int32_t opcode, int32_t i
     }
     result = DspHost::Callback(&answerer->dsp_shadow, opcode, index, value, ptr, opt);
   }
-  Trace(kind, seq, time, record, opcode, index, value, ptr, opt, result);
+  EndTrace(trace, result);
   return result;
 }

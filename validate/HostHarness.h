@@ -84,7 +84,7 @@ class HostHarness {
   };
   static constexpr size_t TROUBLE_KINDS = static_cast<size_t>(Trouble::DEPTH) + 1;
   bool HasProblems(Trouble kind) const { return Count(kind) > 0; }
-  // "problem 1; problem 2 (and N more)"
+  // One problem a line: "problem 1\nproblem 2\n(and N more)"
   std::string ProblemText(Trouble kind) const;
   uint64_t Callbacks() const { return m_callbacks; }
   std::vector<Write>& Writes() { return m_writes; }
@@ -136,8 +136,10 @@ class HostHarness {
   void Leave();
   void Problem(Trouble kind, const std::string& text);
   size_t Count(Trouble kind) const { return m_problem_count[static_cast<size_t>(kind)]; }
-  void Trace(TraceWriter::Kind kind, uint64_t seq, double time, const void* record, int32_t opcode,
-             int32_t index, int32_t value, const void* ptr, float opt, QXWord result);
+  // A call's two moments in the trace: before it is made, and with its result.
+  TraceWriter::Entry BeginTrace(TraceWriter::Kind kind, const void* record, int32_t opcode, int32_t index,
+                                int32_t value, const void* ptr, float opt);
+  void EndTrace(TraceWriter::Entry& entry, QXWord result);
 
   static HostHarness* s_current;
 

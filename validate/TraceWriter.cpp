@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstring>
 
+#include "ChildReport.h"
 #include "JsonText.h"
 #include "OpcodeNames.h"
 
@@ -69,8 +70,67 @@ void TraceWriter::Start(const std::string& check, const std::string& module) {
   std::fflush(m_file);
 }
 
-void TraceWriter::Write(const Entry& e) {
+void TraceWriter::ReportCallsTo(const ReportChannel* channel, const std::string& token) {
+  m_channel = channel;
+  std::snprintf(m_token, sizeof m_token, "%s", token.c_str());
+}
+
+void TraceWriter::Describe(const Entry& e, char* text, size_t size) {
+  switch (e.kind) {
+    case Kind::GET_PROPERTIES:
+      std::snprintf(text, size, "getModuleProperties(%d)", static_cast<int>(e.index));
+      return;
+    case Kind::MAKE_MODULE:
+      std::snprintf(text, size, "makeModule(%d, %d)", static_cast<int>(e.index), static_cast<int>(e.value));
+      return;
+    case Kind::PROCESS:
+      std::snprintf(text, size, "process_entry (offset %d, count %d)", static_cast<int>(e.index),
+                    static_cast<int>(e.value));
+      return;
+    case Kind::EVENT:
+      std::snprintf(text, size, "event_entry (event type %d)", static_cast<int>(e.opcode));
+      return;
+    default: {
+      const char* name = OpcodeNames::Find(Family(e.kind), e.opcode);
+      const bool callback = e.kind == Kind::DSP_CALLBACK || e.kind == Kind::GUI_CALLBACK;
+      char opcode[24];
+      std::snprintf(opcode, sizeof opcode, "opcode %d", static_cast<int>(e.opcode));
+      std::snprintf(text, size, "%s%s (index %d, value %d)", callback ? "the module's call of the host, " : "",
+                    name != nullptr ? name : opcode, static_cast<int>(e.index), static_cast<int>(e.value));
+    }
+  }
+}
+
+void TraceWriter::Mark(bool begin, const Entry* entry) {
+  if (m_channel == nullptr) return;
+  char text[200] = "";
+  if (entry != nullptr) Describe(*entry, text, sizeof text);
+  char line[320];
+  m_channel->Write(line, ChildReport::CallLine(line, sizeof line, m_token, begin, m_open_calls, text));
+}
+
+void TraceWriter::Begin(Entry* entry) {
+  entry->seq = ++m_seq;
+  entry->time = m_file != nullptr ? Now() : 0.0;
+  Mark(true, entry);
+  ++m_open_calls;
   if (m_file == nullptr) return;
+  Json line = Line(*entry);
+  line.erase("result");
+  line["begin"] = true;
+  std::fprintf(m_file, "%s\n", JsonText::Line(line).c_str());
+  std::fflush(m_file);
+}
+
+void TraceWriter::End(const Entry& entry) {
+  if (m_open_calls > 0) --m_open_calls;
+  Mark(false, nullptr);
+  if (m_file == nullptr) return;
+  std::fprintf(m_file, "%s\n", JsonText::Line(Line(entry)).c_str());
+  std::fflush(m_file);
+}
+
+Json TraceWriter::Line(const Entry& e) const {
   const bool to_module = e.kind != Kind::DSP_CALLBACK && e.kind != Kind::GUI_CALLBACK;
   Json line = {{"check", m_check},
                {"seq", e.seq},
@@ -107,6 +167,5 @@ void TraceWriter::Write(const Entry& e) {
     }
   }
   line["result"] = static_cast<int64_t>(e.result);
-  std::fprintf(m_file, "%s\n", JsonText::Line(line).c_str());
-  std::fflush(m_file);
+  return line;
 }

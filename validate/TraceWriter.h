@@ -1,9 +1,14 @@
 // Writes every call between the validator's host and a module, in both
-// directions, as JSON lines: one object per call, written when the call
-// returns, with the sequence number it got when it began (nested calls finish
-// first; sorting by "seq" gives the order of the calls). Lines are written in
-// the host's part of each call, where allocations are not counted, so a traced
-// run counts the same allocations as an untraced one.
+// directions, as JSON lines: a line marked "begin" before the call is made and
+// a line with its result when it returns, both with the sequence number the call got
+// when it began (nested calls finish first; sorting by "seq" gives the order of
+// the calls). Lines are written in the host's part of each call, where
+// allocations are not counted, so a traced run counts the same allocations as
+// an untraced one.
+//
+// In a check's own process the writer also reports each call's beginning and
+// end on the report channel, so that the validator can name the call in
+// flight when the process dies or hangs; that part allocates nothing.
 #ifndef VALIDATE_TRACEWRITER_H
 #define VALIDATE_TRACEWRITER_H
 
@@ -11,8 +16,10 @@
 #include <cstdio>
 #include <string>
 
+#include "JsonText.h"
 #include "OpcodeNames.h"
 #include "QXHostInterface.h"
+#include "ReportChannel.h"
 
 class TraceWriter {
  public:
@@ -50,20 +57,39 @@ class TraceWriter {
   void Close();
   bool IsOpen() const { return m_file != nullptr; }
 
+  // Also reports each call's beginning and end on `channel`, tagged with the
+  // run's `token` (see ChildReport).
+  void ReportCallsTo(const ReportChannel* channel, const std::string& token);
+  // Whether anything is written at all.
+  bool Active() const { return m_file != nullptr || m_channel != nullptr; }
+
   // A line that starts the calls of one check on one module; each call line
   // names the check too (checks run side by side append to one file).
   void Start(const std::string& check, const std::string& module);
-  uint64_t NextSeq() { return ++m_seq; }
+  // Before the call: gives `entry` its sequence number and time, and writes
+  // its beginning.
+  void Begin(Entry* entry);
+  // After the call: writes it with its result.
+  void End(const Entry& entry);
   static double Now();
-  void Write(const Entry& entry);
+  // What the call is, in the validator's messages: "DSP_OP_OPEN (index 0,
+  // value 0)", "process_entry (offset 0, count 64)"... Allocates nothing.
+  static void Describe(const Entry& entry, char* text, size_t size);
 
   // The numbering of a dispatch or callback entry's opcode.
   static OpcodeFamily Family(Kind kind);
 
  private:
+  // The call as a JSON object, its result included.
+  Json Line(const Entry& entry) const;
+  void Mark(bool begin, const Entry* entry);
+
   std::FILE* m_file = nullptr;
   uint64_t m_seq = 0;
   std::string m_check;
+  const ReportChannel* m_channel = nullptr;
+  char m_token[80] = {};
+  int m_open_calls = 0;
 };
 
 #endif  // VALIDATE_TRACEWRITER_H

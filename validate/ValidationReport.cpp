@@ -2,9 +2,10 @@
 
 #include <cmath>
 #include <cstdio>
-#include <fstream>
+#include <sstream>
 
 #include "JsonText.h"
+#include "TextFormat.h"
 
 namespace {
 
@@ -66,18 +67,27 @@ std::string ValidationReport::Line(const Entry& entry) const {
   char head[96];
   std::snprintf(head, sizeof head, "  %-8s %-26s", CheckResult::StatusName(entry.result.status), entry.check.c_str());
   std::string line = head;
-  if (!entry.result.message.empty()) line += " " + entry.result.message;
+  // One failure a line: the first beside the check's name, the others under it.
+  const std::string indent(line.size() + 1, ' ');
+  size_t start = 0;
+  for (bool first = true; start < entry.result.message.size(); first = false) {
+    const size_t end = entry.result.message.find('\n', start);
+    const std::string text = entry.result.message.substr(start, end == std::string::npos ? end : end - start);
+    line += (first ? " " : "\n" + indent) + TextFormat::Printable(text);
+    if (end == std::string::npos) break;
+    start = end + 1;
+  }
   if (entry.randomised) line += " [seed " + std::to_string(m_seed) + "]";
   while (!line.empty() && line.back() == ' ') line.pop_back();
   line += "\n";
   if (entry.result.Failed() && !entry.result.output.empty()) {
     std::string output = LastLines(entry.result.output, 12);
-    size_t start = 0;
+    start = 0;
     while (start < output.size()) {
       const size_t end = output.find('\n', start);
       std::string text = output.substr(start, end == std::string::npos ? std::string::npos : end - start);
       if (text.size() > 160) text = text.substr(0, 157) + "...";
-      line += "           | " + text + "\n";
+      line += "           | " + TextFormat::Printable(text) + "\n";
       if (end == std::string::npos) break;
       start = end + 1;
     }
@@ -97,7 +107,7 @@ std::string ValidationReport::Summary(double seconds) const {
   return text;
 }
 
-std::string ValidationReport::XmlText(const std::string& text) {
+std::string ValidationReport::XmlText(const std::string& text, bool attribute) {
   std::string out;
   for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
@@ -107,9 +117,17 @@ std::string ValidationReport::XmlText(const std::string& text) {
       case '>': out += "&gt;"; break;
       case '"': out += "&quot;"; break;
       case '\'': out += "&apos;"; break;
+      // In an attribute a reader turns a raw line break into a space.
+      case '\n': out += attribute ? "&#10;" : "\n"; break;
+      case '\t': out += attribute ? "&#9;" : "\t"; break;
       default:
-        // XML 1.0 allows no other control characters; bytes past ASCII go as '?'.
-        out += (byte < 0x20 && c != '\n' && c != '\t') || byte >= 0x7F ? '?' : c;
+        // XML 1.0 allows no other control characters: they are written as
+        // text ("\x1B"), as in the text report; bytes past ASCII go as '?'.
+        if (byte < 0x20 || byte == 0x7F) {
+          out += TextFormat::Printable(std::string(1, c));
+        } else {
+          out += byte > 0x7F ? '?' : c;
+        }
     }
   }
   return out;
@@ -137,12 +155,8 @@ void ValidationReport::WriteJson(std::ostream& out, int exit_code, double second
   out << JsonText::Line(report) << "\n";
 }
 
-bool ValidationReport::WriteJunit(const std::string& path, double seconds, std::string* error) const {
-  std::ofstream out(path);
-  if (!out) {
-    *error = path + ": cannot write the JUnit report";
-    return false;
-  }
+std::string ValidationReport::Junit(double seconds) const {
+  std::ostringstream out;
   const int failures = Count(CheckStatus::FAIL);
   const int errors = Count(CheckStatus::CRASH) + Count(CheckStatus::TIMEOUT);
   out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
@@ -158,13 +172,13 @@ bool ValidationReport::WriteJunit(const std::string& path, double seconds, std::
       module_skipped += e.result.status == CheckStatus::SKIP;
       module_seconds += e.result.seconds;
     }
-    out << "  <testsuite name=\"" << XmlText(module.path) << "\" tests=\"" << module.entries.size()
+    out << "  <testsuite name=\"" << XmlText(module.path, true) << "\" tests=\"" << module.entries.size()
         << "\" failures=\"" << module_failures << "\" errors=\"" << module_errors << "\" skipped=\""
         << module_skipped << "\" time=\"" << Seconds(module_seconds) << "\">\n"
         << "    <properties><property name=\"seed\" value=\"" << m_seed << "\"/></properties>\n";
     for (const Entry& e : module.entries) {
       const CheckResult& r = e.result;
-      out << "    <testcase classname=\"" << XmlText(module.path) << "\" name=\"" << XmlText(e.check)
+      out << "    <testcase classname=\"" << XmlText(module.path, true) << "\" name=\"" << XmlText(e.check)
           << "\" time=\"" << Seconds(r.seconds) << "\"";
       const char* element = r.status == CheckStatus::FAIL                                          ? "failure"
                             : r.status == CheckStatus::CRASH || r.status == CheckStatus::TIMEOUT ? "error"
@@ -177,7 +191,7 @@ bool ValidationReport::WriteJunit(const std::string& path, double seconds, std::
       out << ">\n";
       if (element != nullptr) {
         out << "      <" << element << " type=\"" << CheckResult::StatusName(r.status) << "\" message=\""
-            << XmlText(r.message) << "\"";
+            << XmlText(r.message, true) << "\"";
         if (r.output.empty() || r.status == CheckStatus::SKIP) {
           out << "/>\n";
         } else {
@@ -191,10 +205,5 @@ bool ValidationReport::WriteJunit(const std::string& path, double seconds, std::
     out << "  </testsuite>\n";
   }
   out << "</testsuites>\n";
-  out.close();
-  if (!out) {
-    *error = path + ": cannot write the JUnit report";
-    return false;
-  }
-  return true;
+  return out.str();
 }

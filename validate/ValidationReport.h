@@ -31,15 +31,20 @@ class ValidationReport {
   int Count(CheckStatus status) const;
   int Total() const;
 
-  // "  fail     dsp.lifecycle   DSP_OP_CLOSE: expected 1, got 0 [seed N]", then
-  // the check's output, indented, if it failed.
+  // "  fail     dsp.lifecycle   DSP_OP_CLOSE: expected 1, got 0 [seed N]", a
+  // line for each further failure, then the check's output, indented, if it
+  // failed; control characters escaped.
   std::string Line(const Entry& entry) const;
   // The one line that ends every run.
   std::string Summary(double seconds) const;
   void WriteJson(std::ostream& out, int exit_code, double seconds) const;
-  bool WriteJunit(const std::string& path, double seconds, std::string* error) const;
+  // The report as JUnit XML.
+  std::string Junit(double seconds) const;
 
-  static std::string XmlText(const std::string& text);
+  // Text for XML: the reserved characters as entities, control characters as
+  // in the text report; in an `attribute`, line breaks as character
+  // references.
+  static std::string XmlText(const std::string& text, bool attribute = false);
 
  private:
   uint64_t m_seed;

@@ -1,22 +1,26 @@
 #include "Validator.h"
 
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <memory>
-#include <thread>
-#include <cstdio>
-#include <utility>
 #include <random>
 #include <regex>
+#include <thread>
+#include <utility>
 
 #include "CheckCatalog.h"
+#include "ChildReport.h"
 #include "ChildRunner.h"
+#include "ReportChannel.h"
+#include "TextFormat.h"
 #include "TraceWriter.h"
 #include "ValidationReport.h"
 
 namespace {
 
-const char RESULT_MARKER[] = "@qxresult ";
 const char EXPORTS_CHECK[] = "loading.exports";
+const char LOADING_GROUP[] = "loading.";
 
 using Clock = std::chrono::steady_clock;
 
@@ -28,57 +32,12 @@ CheckResult Crash(const std::string& text) {
   return result;
 }
 
-// The line of a module's output that says best why its process ended.
-std::string Headline(const std::string& output) {
-  static const char* const CRASH_MARKERS[] = {"Assertion failed", "ERROR: AddressSanitizer", "runtime error",
-                                         "terminate called", "AddressSanitizer", "Sanitizer"};
-  for (const char* marker : CRASH_MARKERS) {
-    const size_t at = output.find(marker);
-    if (at == std::string::npos) continue;
-    const size_t start = output.rfind('\n', at);
-    const size_t begin = start == std::string::npos ? 0 : start + 1;
-    const size_t end = output.find('\n', at);
-    return output.substr(begin, end == std::string::npos ? std::string::npos : end - begin);
-  }
-  return "";
+bool IsLoading(const ValidationCheck& check) {
+  return std::strncmp(check.name, LOADING_GROUP, sizeof LOADING_GROUP - 1) == 0;
 }
 
-// Line breaks as "\n" alone (a Windows child writes "\r\n" in text mode).
-std::string Lines(const std::string& text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\r' || i + 1 == text.size() || text[i + 1] != '\n') out += text[i];
-  }
-  return out;
-}
-
-std::string Escape(const std::string& text) {
-  std::string out;
-  for (const char c : text) {
-    if (c == '\\') {
-      out += "\\\\";
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\r') {
-      out += "\\r";
-    } else {
-      out += c;
-    }
-  }
-  return out;
-}
-
-std::string Unescape(const std::string& text) {
-  std::string out;
-  for (size_t i = 0; i < text.size(); ++i) {
-    if (text[i] != '\\' || i + 1 == text.size()) {
-      out += text[i];
-      continue;
-    }
-    const char c = text[++i];
-    out += c == 'n' ? '\n' : c == 'r' ? '\r' : c;
-  }
-  return out;
+bool Broke(const CheckResult& result) {
+  return result.status == CheckStatus::CRASH || result.status == CheckStatus::TIMEOUT;
 }
 
 }  // namespace
@@ -86,6 +45,10 @@ std::string Unescape(const std::string& text) {
 Validator::Validator(Options options, std::vector<const ValidationCheck*> checks, std::ostream& out,
                      std::ostream& err)
     : m_options(std::move(options)), m_checks(std::move(checks)), m_out(out), m_err(err) {}
+
+Validator::~Validator() {
+  if (m_junit != nullptr) std::fclose(m_junit);
+}
 
 bool Validator::Select(const Options& options, std::vector<const ValidationCheck*>* checks, std::string* error) {
   std::regex include, exclude;
@@ -104,37 +67,11 @@ bool Validator::Select(const Options& options, std::vector<const ValidationCheck
     if (!options.exclude.empty() && std::regex_search(check.name, exclude)) continue;
     checks->push_back(&check);
   }
-  return true;
-}
-
-std::string Validator::ResultLine(const CheckResult& result) {
-  return std::string(RESULT_MARKER) + CheckResult::StatusName(result.status) + " " + (result.stop ? "1" : "0") + " " +
-         (result.unloadable ? "1" : "0") + " " + Escape(result.message) + "\n";
-}
-
-bool Validator::ParseResult(const std::string& out, CheckResult* result, std::string* rest) {
-  // The last line that begins with the marker; the module may print anything.
-  size_t at = std::string::npos;
-  for (size_t line = 0; line < out.size();) {
-    if (out.compare(line, sizeof RESULT_MARKER - 1, RESULT_MARKER) == 0) at = line;
-    const size_t end = out.find('\n', line);
-    if (end == std::string::npos) break;
-    line = end + 1;
-  }
-  *rest = out;
-  if (at == std::string::npos) return false;
-  const size_t end = out.find('\n', at);
-  const size_t start = at + sizeof RESULT_MARKER - 1;
-  const std::string line = out.substr(start, end == std::string::npos ? std::string::npos : end - start);
-  const size_t s1 = line.find(' ');
-  CheckStatus status;
-  if (s1 == std::string::npos || line.size() < s1 + 5 || !CheckResult::ParseStatus(line.substr(0, s1), &status))
+  // A filter with a typo must not pass a module unchecked.
+  if (checks->empty()) {
+    *error = "--include and --exclude select no check (see 'qxhost list-checks')";
     return false;
-  *rest = out.substr(0, at) + (end == std::string::npos ? "" : out.substr(end + 1));
-  result->status = status;
-  result->stop = line[s1 + 1] == '1';
-  result->unloadable = line[s1 + 3] == '1';
-  result->message = Unescape(line.size() > s1 + 5 ? line.substr(s1 + 5) : "");
+  }
   return true;
 }
 
@@ -149,22 +86,25 @@ CheckResult Validator::RunHere(const ValidationCheck& check, CheckContext& conte
 }
 
 int Validator::RunChild(const std::string& name, const std::string& module, uint64_t seed, int size,
-                        const std::string& trace_path, std::ostream& out) {
+                        const std::string& trace_path, const std::string& channel_number, const std::string& token) {
+  ReportChannel channel;
+  if (!channel.Open(channel_number)) return USAGE;
+  const auto report = [&](const CheckResult& result) { channel.Write(ChildReport::ResultLine(token, result)); };
   const ValidationCheck* check = CheckCatalog::Find(name);
   if (check == nullptr) {
-    out << ResultLine(Crash("no check named '" + name + "'")) << std::flush;
+    report(Crash("no check named '" + name + "'"));
     return USAGE;
   }
   TraceWriter trace;
   std::string error;
   if (!trace_path.empty() && !trace.Open(trace_path, true, &error)) {
-    out << ResultLine(Crash(error)) << std::flush;
+    report(Crash(error));
     return USAGE;
   }
+  trace.ReportCallsTo(&channel, token);
   trace.Start(name, module);
   CheckContext context(module, seed, size, &trace);
-  const CheckResult result = RunHere(*check, context);
-  out << ResultLine(result) << std::flush;
+  report(RunHere(*check, context));
   return ALL_PASSED;
 }
 
@@ -172,7 +112,8 @@ std::vector<std::string> Validator::ChildCommand(const ValidationCheck& check, c
   // Through the launcher, if any: a 32-bit qxhost under an emulator runs its
   // children under that emulator too, whatever the kernel could run itself.
   std::vector<std::string> command = ChildRunner::Launcher();
-  const std::vector<std::string> own = {m_options.program, "validate", "--run-check", check.name, "--seed",
+  const std::vector<std::string> own = {m_options.program, "validate", "--run-check", check.name, "--report-to",
+                                        ChildRunner::REPORT_CHANNEL, "--token", m_token, "--seed",
                                         std::to_string(m_options.seed), "--size", std::to_string(m_options.size)};
   command.insert(command.end(), own.begin(), own.end());
   if (!m_options.trace.empty()) {
@@ -186,29 +127,31 @@ std::vector<std::string> Validator::ChildCommand(const ValidationCheck& check, c
 
 CheckResult Validator::Classify(const ChildRunner::Outcome& outcome) const {
   CheckResult result;
-  std::string rest;
-  const bool answered = ParseResult(Lines(outcome.out), &result, &rest);
-  const std::string output = rest + Lines(outcome.err);
-  const std::string headline = Headline(output);
+  std::string in_flight;
+  const bool answered = ChildReport::Read(outcome.report, m_token, &result, &in_flight);
+  // The module's own output, both streams: nothing there is taken for a result.
+  const std::string output = outcome.out + outcome.err;
+  const std::string headline = ChildRunner::Headline(output);
   const std::string because = headline.empty() ? "" : ": " + headline;
+  const std::string during = in_flight.empty() ? "" : " during " + in_flight;
   switch (outcome.end) {
     case ChildRunner::End::NOT_STARTED:
       result = Crash("could not run the check: " + outcome.error);
       break;
     case ChildRunner::End::TIMED_OUT: {
       char text[64];
-      std::snprintf(text, sizeof text, "no result within %g s; the check's process was killed", m_options.timeout);
-      result = CheckResult::Fail(text);
+      std::snprintf(text, sizeof text, "no result within %g s", m_options.timeout);
+      result = CheckResult::Fail(text + during + "; the check's process was killed");
       result.status = CheckStatus::TIMEOUT;
       break;
     }
     case ChildRunner::End::SIGNALLED:
-      result = Crash("the check's process died of " + ChildRunner::SignalName(outcome.code) + because);
+      result = Crash("the check's process died of " + ChildRunner::SignalName(outcome.code) + during + because);
       break;
     case ChildRunner::End::EXITED:
       if (!answered)
-        result = Crash("the check's process exited with status " + std::to_string(outcome.code) +
-                       " before giving a result" + because);
+        result = Crash("the check's process ended before reporting (exit status " + std::to_string(outcome.code) +
+                       ")" + during + because);
       break;
   }
   result.output = output;
@@ -226,8 +169,26 @@ CheckResult Validator::RunOne(const ValidationCheck& check, const std::string& m
   return result;
 }
 
-void Validator::RunMany(const std::vector<const ValidationCheck*>& checks, const std::string& module,
-                        const std::function<void(const ValidationCheck&, const CheckResult&)>& done) {
+std::string Validator::RunPhase(const std::vector<const ValidationCheck*>& checks, const std::string& module,
+                                TraceWriter* trace, bool stop_at_crash, const Record& record) {
+  std::string stopped;  // why the checks not yet started will not run
+  const auto note = [&](const ValidationCheck& check, const CheckResult& result) {
+    if (stop_at_crash && stopped.empty() && Broke(result))
+      stopped = std::string("not run: ") + check.name + " " + CheckResult::StatusName(result.status);
+  };
+  if (m_options.in_process || m_options.jobs <= 1) {
+    for (const ValidationCheck* check : checks) {
+      if (!stopped.empty()) {
+        record(*check, CheckResult::Skip(stopped));
+        continue;
+      }
+      const CheckResult result = RunOne(*check, module, trace);
+      note(*check, result);
+      record(*check, result);
+    }
+    return stopped;
+  }
+
   struct Child {
     size_t index;
     ChildRunner runner;
@@ -238,6 +199,10 @@ void Validator::RunMany(const std::vector<const ValidationCheck*>& checks, const
   const size_t jobs = static_cast<size_t>(m_options.jobs);
   while (reported < checks.size()) {
     while (running.size() < jobs && started < checks.size()) {
+      if (!stopped.empty()) {
+        results[started++] = std::make_unique<CheckResult>(CheckResult::Skip(stopped));
+        continue;
+      }
       running.push_back(std::make_unique<Child>());
       running.back()->index = started;
       running.back()->runner.Start(ChildCommand(*checks[started], module), m_options.timeout);
@@ -247,21 +212,44 @@ void Validator::RunMany(const std::vector<const ValidationCheck*>& checks, const
     for (auto it = running.begin(); it != running.end();) {
       ChildRunner::Outcome outcome;
       if ((*it)->runner.Poll(&outcome)) {
-        results[(*it)->index] = std::make_unique<CheckResult>(Classify(outcome));
+        const size_t index = (*it)->index;
+        results[index] = std::make_unique<CheckResult>(Classify(outcome));
+        note(*checks[index], *results[index]);
         it = running.erase(it);
         progress = true;
       } else {
         ++it;
       }
     }
-    for (; reported < checks.size() && results[reported] != nullptr; ++reported) done(*checks[reported], *results[reported]);
-    if (!progress) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    for (; reported < checks.size() && results[reported] != nullptr; ++reported)
+      record(*checks[reported], *results[reported]);
+    if (!progress && !running.empty()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
   }
+  return stopped;
+}
+
+bool Validator::OpenReports(TraceWriter* trace) {
+  std::string error;
+  if (!m_options.junit.empty()) {
+    m_junit = std::fopen(m_options.junit.c_str(), "w");
+    if (m_junit == nullptr) {
+      m_err << "qxhost: " << TextFormat::Printable(m_options.junit) << ": cannot write the JUnit report ("
+            << std::strerror(errno) << ")\n";
+      return false;
+    }
+  }
+  if (!m_options.trace.empty()) {
+    if (!trace->Open(m_options.trace, false, &error)) {
+      m_err << "qxhost: " << TextFormat::Printable(error) << "\n";
+      return false;
+    }
+    if (!m_options.in_process) trace->Close();  // each child appends to it
+  }
+  return true;
 }
 
 int Validator::Run() {
   const auto start = Clock::now();
-  std::string error;
   if (!m_options.seed_given) {
     std::random_device device;
     m_options.seed = (static_cast<uint64_t>(device()) << 32 | device()) % 1000000000000ull;
@@ -271,43 +259,49 @@ int Validator::Run() {
     const unsigned processors = std::thread::hardware_concurrency();
     m_options.jobs = processors == 0 ? 1 : processors > 8 ? 8 : static_cast<int>(processors);
   }
+  m_token = ChildReport::NewToken();
   TraceWriter trace;
-  if (!m_options.trace.empty()) {
-    if (!trace.Open(m_options.trace, false, &error)) {
-      m_err << "qxhost: " << error << "\n";
-      return USAGE;
-    }
-    if (!m_options.in_process) trace.Close();  // each child appends to it
-  }
+  // Every report can be written, or nothing runs.
+  if (!OpenReports(&trace)) return USAGE;
+  if (!m_options.in_process) ChildRunner::EndChildrenOnSignals();
 
   const ValidationCheck* exports = CheckCatalog::Find(EXPORTS_CHECK);
   ValidationReport report(m_options.seed, m_options.size, m_options.timeout);
   for (const std::string& path : m_options.modules) {
     if (!m_options.json)
-      m_out << "validate " << path << " (seed " << m_options.seed << ", size " << m_options.size << ")\n";
+      m_out << "validate " << TextFormat::Printable(path) << " (seed " << m_options.seed << ", size "
+            << m_options.size << ")\n";
     ValidationReport::Module& module = report.AddModule(path);
-    // The exports come first, selected or not: without them nothing else runs.
-    std::vector<const ValidationCheck*> order = m_checks;
-    const bool probe = order.empty() || order.front() != exports;
-    if (probe) order.insert(order.begin(), exports);
     const auto record = [&](const ValidationCheck& check, const CheckResult& result) {
       module.entries.push_back(ValidationReport::Entry{check.name, check.randomised, result});
       if (!m_options.json && (!m_options.only_failed || result.Failed())) m_out << report.Line(module.entries.back());
       m_out.flush();
     };
-    // The exports first and alone: if they fail, nothing else runs.
+    // The exports come first and alone, selected or not: without them
+    // nothing else runs.
+    const bool selected = !m_checks.empty() && m_checks.front() == exports;
     const CheckResult gate = RunOne(*exports, path, &trace);
     if (gate.unloadable) module.unloadable = true;
-    if (!probe || gate.Failed()) record(*exports, gate);
-    order.erase(order.begin());
-    if (gate.stop || gate.Failed()) {
-      const std::string stopped = std::string("not run: ") + EXPORTS_CHECK + " " + CheckResult::StatusName(gate.status);
-      for (const ValidationCheck* check : order) record(*check, CheckResult::Skip(stopped));
-    } else if (m_options.in_process || m_options.jobs <= 1) {
-      for (const ValidationCheck* check : order) record(*check, RunOne(*check, path, &trace));
-    } else {
-      RunMany(order, path, record);
+    if (selected || gate.Failed()) record(*exports, gate);
+    std::vector<const ValidationCheck*> loading, rest;
+    for (const ValidationCheck* check : m_checks) {
+      if (check != exports) (IsLoading(*check) ? loading : rest).push_back(check);
     }
+    if (gate.stop || gate.Failed()) {
+      const CheckResult skipped =
+          CheckResult::Skip(std::string("not run: ") + EXPORTS_CHECK + " " + CheckResult::StatusName(gate.status));
+      for (const auto* phase : {&loading, &rest})
+        for (const ValidationCheck* check : *phase) record(*check, skipped);
+      continue;
+    }
+    // Then the rest of loading: a module that crashes or hangs there cannot
+    // be asked for anything, so its other checks are not run.
+    const std::string stopped = RunPhase(loading, path, &trace, true, record);
+    if (!stopped.empty()) {
+      for (const ValidationCheck* check : rest) record(*check, CheckResult::Skip(stopped));
+      continue;
+    }
+    RunPhase(rest, path, &trace, false, record);
   }
 
   bool any_loadable = false;
@@ -320,9 +314,17 @@ int Validator::Run() {
   const double seconds = Since(start);
   if (!any_loadable) m_err << "qxhost: no loadable module\n";
   if (m_options.json) report.WriteJson(m_out, code, seconds);
-  if (!m_options.junit.empty() && !report.WriteJunit(m_options.junit, seconds, &error)) {
-    m_err << "qxhost: " << error << "\n";
-  }
   (m_options.json ? m_err : m_out) << report.Summary(seconds);
+  if (m_junit != nullptr) {
+    const std::string junit = report.Junit(seconds);
+    const bool written = std::fwrite(junit.data(), 1, junit.size(), m_junit) == junit.size();
+    const bool closed = std::fclose(m_junit) == 0;
+    m_junit = nullptr;
+    if (!written || !closed) {
+      m_err << "qxhost: " << TextFormat::Printable(m_options.junit) << ": cannot write the JUnit report ("
+            << std::strerror(errno) << ")\n";
+      return USAGE;
+    }
+  }
   return code;
 }

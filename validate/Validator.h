@@ -2,15 +2,18 @@
 // each as pass, warn, skip, fail, crash or timeout.
 //
 // Each check runs in a child process: this program run again with the hidden
-// arguments `validate --run-check NAME --seed N --size S MODULE`, which prints
-// the check's result as one line on standard output while the module prints
-// what it likes on standard error. A child that dies, or gives no result
-// within the time limit, fails only its own check, with what it printed.
+// arguments `validate --run-check NAME --report-to CHANNEL --token TOKEN ...
+// MODULE`. The child reports on its report channel (see ChildReport): each
+// call into the module as it begins and ends, then the check's result; the
+// module's own output goes to the child's standard output and error, which
+// are shown with the result. A child that dies, hangs or ends without a result
+// fails only its own check, naming the call that was in flight.
 // `in_process` runs the checks in this process instead (for a debugger).
 #ifndef VALIDATE_VALIDATOR_H
 #define VALIDATE_VALIDATOR_H
 
 #include <cstdint>
+#include <cstdio>
 #include <functional>
 #include <ostream>
 #include <string>
@@ -46,38 +49,46 @@ class Validator {
 
   // Will run `checks` (as Select chose them) on the options' modules.
   Validator(Options options, std::vector<const ValidationCheck*> checks, std::ostream& out, std::ostream& err);
+  ~Validator();
+  Validator(const Validator&) = delete;
+  Validator& operator=(const Validator&) = delete;
   // Runs the checks on every module; answers the exit code.
   int Run();
 
   // The checks the options select, in catalog order; false and `error` for a
-  // pattern that is not a regular expression.
+  // pattern that is not a regular expression, or one that selects no check.
   static bool Select(const Options& options, std::vector<const ValidationCheck*>* checks, std::string* error);
 
-  // The child's side: runs check `name` here and prints its result line.
+  // The child's side: runs check `name` here and writes its result, tagged
+  // with `token`, on the report channel numbered `channel`.
   static int RunChild(const std::string& name, const std::string& module, uint64_t seed, int size,
-                      const std::string& trace, std::ostream& out);
+                      const std::string& trace, const std::string& channel, const std::string& token);
   // Runs a check in this process; an exception becomes a crash.
   static CheckResult RunHere(const ValidationCheck& check, CheckContext& context);
 
-  // The line a child prints, and the reading of a child's standard output:
-  // false if it holds no result line (the rest is the module's output).
-  static std::string ResultLine(const CheckResult& result);
-  static bool ParseResult(const std::string& out, CheckResult* result, std::string* rest);
-
  private:
+  using Record = std::function<void(const ValidationCheck&, const CheckResult&)>;
+
   std::vector<std::string> ChildCommand(const ValidationCheck& check, const std::string& module) const;
   // What a child's end says about its check.
   CheckResult Classify(const ChildRunner::Outcome& outcome) const;
   CheckResult RunOne(const ValidationCheck& check, const std::string& module, TraceWriter* trace);
-  // Runs `checks` on `module`, up to `jobs` children at a time, and hands
-  // each result to `done` in the order of `checks`.
-  void RunMany(const std::vector<const ValidationCheck*>& checks, const std::string& module,
-               const std::function<void(const ValidationCheck&, const CheckResult&)>& done);
+  // Runs `checks` on `module`, up to `jobs` at a time, and hands each result
+  // to `record` in the order of `checks`. With `stop_at_crash`, a check that
+  // crashes or times out stops the phase: the checks not yet started are
+  // reported as skipped, and the reason is returned (else "").
+  std::string RunPhase(const std::vector<const ValidationCheck*>& checks, const std::string& module,
+                       TraceWriter* trace, bool stop_at_crash, const Record& record);
+  // Opens the report files before any check runs; false and a line on the
+  // error stream if one cannot be written.
+  bool OpenReports(TraceWriter* trace);
 
   Options m_options;
   std::vector<const ValidationCheck*> m_checks;
   std::ostream& m_out;
   std::ostream& m_err;
+  std::string m_token;
+  std::FILE* m_junit = nullptr;
 };
 
 #endif  // VALIDATE_VALIDATOR_H

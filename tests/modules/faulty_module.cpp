@@ -4,6 +4,8 @@
 // (FAULT_<RULE>, see CMakeLists.txt), so that each copy breaks exactly one
 // rule of the host contract.
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <new>
 #include <stdexcept>
@@ -17,7 +19,12 @@
 namespace {
 
 const char ID[] = "Kalo_GUI-Gainlens";
+#ifdef FAULT_CONTROL_CHARS
+// A display name that would recolour a terminal and ring its bell.
+const char NAME[] = "Faulty \x1b[31mmodule\x07 (" FAULT_NAME ")";
+#else
 const char NAME[] = "Faulty module (" FAULT_NAME ")";
+#endif
 const char ABOUT[] = "Faulty module 1.0\n\nA bi-directional test double that breaks one rule: " FAULT_NAME ".";
 #ifdef FAULT_UNSTABLE_PROPERTIES
 const char ABOUT_COPY[] = "Faulty module 1.0\n\nA bi-directional test double that breaks one rule: " FAULT_NAME ".";
@@ -27,6 +34,13 @@ char g_long_about[5001];
 #endif
 
 volatile bool g_forever = true;
+
+#ifdef FAULT_LOAD_ABORT
+// Work at load time that fails: the system's loader runs it inside dlopen.
+struct AbortsWhenLoaded {
+  AbortsWhenLoaded() { std::abort(); }
+} g_aborts_when_loaded;
+#endif
 float* volatile g_sink = nullptr;
 int* volatile g_nowhere = nullptr;
 
@@ -255,6 +269,10 @@ Gui* NewGui(qxaudioMaster callback, QXWord host_data) {
 }  // namespace
 
 extern "C" QX_EXPORT bool QX_CALL getModuleProperties(int32_t index, QXModuleProperties* properties) {
+#ifdef FAULT_HANGS_LOADING
+  while (g_forever) {
+  }
+#endif
 #ifdef FAULT_VERSION_ONLY_INDEX0
   if (index != 0) return false;
 #endif
@@ -277,6 +295,13 @@ extern "C" QX_EXPORT bool QX_CALL getModuleProperties(int32_t index, QXModulePro
 
 extern "C" QX_EXPORT void* QX_CALL makeModule(int32_t index, int32_t type, qxaudioMaster callback, QXWord host_data) {
   if (index != 0) return nullptr;
+#ifdef FAULT_FAKE_RESULT
+  // Passes for the validator's own result line on standard output, then ends
+  // the process before any check could finish.
+  std::fputs("@qxresult pass 0 0 \n", stdout);
+  std::fflush(stdout);
+  std::_Exit(0);
+#endif
   if (type == QX_INSTANCE_DSP) return &NewDsp(callback, host_data)->record;
   if (type == QX_INSTANCE_GUI) return &NewGui(callback, host_data)->record;
 #ifdef FAULT_ACCEPTS_TYPE3

@@ -5,6 +5,7 @@
 
 #include "JsonText.h"
 #include "ModuleSession.h"
+#include "TextFormat.h"
 
 namespace {
 
@@ -44,10 +45,11 @@ std::string Text(const char* text) { return text != nullptr ? text : ""; }
 }  // namespace
 
 InfoCommand::InfoCommand(CLI::App& tool)
-    : ToolCommand(tool, "info", "qxhost info [--json] MODULE",
+    : ToolCommand(tool, "info", "qxhost info [--json] [--timeout SECONDS] [--in-process] MODULE",
                   "Loads MODULE, prints its properties (name, id, about text, flags, framework version)\n"
                   "and the pins its DSP instance describes.") {
   App()->add_flag("--json", m_json, "machine-readable output");
+  AddIsolationOptions(&m_timeout, &m_in_process);
   App()->add_option("MODULE", m_module, "the module file")->required();
 }
 
@@ -77,8 +79,8 @@ int InfoCommand::Run(std::ostream& out, std::ostream& err) {
     out << JsonText::Line(info) << "\n";
     return OK;
   }
-  out << "name:        " << Text(p.name) << "\n"
-      << "id:          " << Text(p.id) << "\n"
+  out << "name:        " << TextFormat::Printable(Text(p.name)) << "\n"
+      << "id:          " << TextFormat::Printable(Text(p.id)) << "\n"
       << "flags:       " << p.flags << "\n"
       << "sdk version: " << p.sdk_version << "\n"
       << "about:\n";
@@ -86,14 +88,15 @@ int InfoCommand::Run(std::ostream& out, std::ostream& err) {
   while (start <= about.size()) {
     const size_t end = about.find('\n', start);
     const std::string line = about.substr(start, end - start);
-    out << (line.empty() ? "" : "  ") << line << "\n";
+    out << (line.empty() ? "" : "  ") << TextFormat::Printable(line) << "\n";
     if (end == std::string::npos) break;
     start = end + 1;
   }
   out << "pins:\n";
   for (const auto& pin : pins) {
     char line[160];
-    std::snprintf(line, sizeof line, "  %3d  %-12s %-4s %-6s %s\n", pin.index, pin.name.c_str(),
+    std::snprintf(line, sizeof line, "  %3d  %-12s %-4s %-6s %s\n", pin.index,
+                  TextFormat::Printable(pin.name).c_str(),
                   Direction(pin.direction), DataType(pin.datatype), Flags(pin.flags).c_str());
     out << line;
   }

@@ -5,9 +5,12 @@
 
 #include <CLI/CLI.hpp>
 
+#include "ChildReport.h"
+#include "ChildRunner.h"
 #include "InfoCommand.h"
 #include "ListChecksCommand.h"
 #include "SetCommand.h"
+#include "TextFormat.h"
 #include "ToolCommand.h"
 #include "ValidateCommand.h"
 
@@ -107,6 +110,8 @@ int QXHostTool::Run(const std::vector<std::string>& args) {
     return usage_error(what.substr(0, what.find(':')) + " needs a value");
   } catch (const CLI::ParseError& e) {
     return usage_error(e.what());
+  } catch (const ToolCommand::UsageError& e) {
+    return usage_error(e.what());
   }
 
   if (help_command->parsed()) {
@@ -121,11 +126,63 @@ int QXHostTool::Run(const std::vector<std::string>& args) {
   }
   ToolCommand* command = chosen();
   if (command == nullptr) return usage_error("no command");
+  // A process that another qxhost started ends with it.
+  if (command->IsChildProcess()) ChildRunner::EndWithParent();
+  if (m_isolate && command->Isolated()) return RunIsolated(args, *command);
+  int code;
   try {
-    const int code = command->Run(m_out, m_err);
-    m_ends_at_once = command->EndsAtOnce();
-    return code;
+    code = command->Run(m_out, m_err);
   } catch (const ToolCommand::UsageError& e) {
-    return usage_error(e.what());
+    code = usage_error(e.what());
   }
+  m_ends_at_once = command->EndsAtOnce();
+  m_out.flush();
+  m_err.flush();
+  command->ReportDone(code);
+  return code;
+}
+
+int QXHostTool::RunIsolated(const std::vector<std::string>& args, const ToolCommand& command) {
+  const std::string token = ChildReport::NewToken();
+  std::vector<std::string> child = ChildRunner::Launcher();
+  child.push_back(m_program.empty() ? ChildRunner::SelfPath() : m_program);
+  child.insert(child.end(), args.begin(), args.end());
+  for (const char* arg : {"--in-process", "--report-to", ChildRunner::REPORT_CHANNEL, "--token"}) child.push_back(arg);
+  child.push_back(token);
+  ChildRunner::EndChildrenOnSignals();
+  const ChildRunner::Outcome outcome = ChildRunner::Run(child, command.Timeout());
+  int code = FAILED;
+  if (outcome.end == ChildRunner::End::EXITED && ToolCommand::ReadDone(outcome.report, token, &code)) {
+    m_out << outcome.out;
+    m_err << outcome.err;
+    return code;
+  }
+  const std::string module = TextFormat::Printable(command.Module());
+  std::string why = ChildRunner::Headline(outcome.err);
+  if (why.empty()) {
+    // The last line it printed (the system's loader says why there).
+    why = outcome.err;
+    while (!why.empty() && why.back() == '\n') why.pop_back();
+    const size_t line = why.rfind('\n');
+    if (line != std::string::npos) why = why.substr(line + 1);
+  }
+  const std::string because = why.empty() ? "" : ": " + TextFormat::Printable(why);
+  m_err << "qxhost: " << module << ": ";
+  switch (outcome.end) {
+    case ChildRunner::End::EXITED:
+      m_err << "the module ended the process with status " << outcome.code << because;
+      break;
+    case ChildRunner::End::SIGNALLED:
+      m_err << "the module crashed the process (" << ChildRunner::SignalName(outcome.code) << ")" << because;
+      break;
+    case ChildRunner::End::TIMED_OUT:
+      m_err << "no answer from the module within " << TextFormat::Float(static_cast<float>(command.Timeout()))
+            << " s; its process was stopped";
+      break;
+    case ChildRunner::End::NOT_STARTED:
+      m_err << "cannot load it in a process of its own: " << outcome.error;
+      break;
+  }
+  m_err << "\n";
+  return FAILED;
 }

@@ -7,14 +7,20 @@
 
 #include <ostream>
 #include <string>
+#include <utility>
 #include <vector>
+
+class ToolCommand;
 
 class QXHostTool {
  public:
   // Exit codes.
   enum { OK = 0, FAILED = 1, USAGE = 2 };
 
-  QXHostTool(std::ostream& out, std::ostream& err) : m_out(out), m_err(err) {}
+  // With `isolate`, the commands that load a module do so in a process of
+  // their own, this program (`program`, or the running one) run again.
+  QXHostTool(std::ostream& out, std::ostream& err, bool isolate = true, std::string program = "")
+      : m_out(out), m_err(err), m_isolate(isolate), m_program(std::move(program)) {}
   // Runs the command line `args` (without the program's name); answers the
   // exit status.
   int Run(const std::vector<std::string>& args);
@@ -23,8 +29,14 @@ class QXHostTool {
   bool EndsAtOnce() const { return m_ends_at_once; }
 
  private:
+  // Runs the command line again in a child process with --in-process, and
+  // passes on what it printed; a crash or a hang there is one line here.
+  int RunIsolated(const std::vector<std::string>& args, const ToolCommand& command);
+
   std::ostream& m_out;
   std::ostream& m_err;
+  bool m_isolate;
+  std::string m_program;
   bool m_ends_at_once = false;
 };
 

@@ -1,5 +1,6 @@
 #include "SetCommand.h"
 
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -34,7 +35,9 @@ std::string PinText(const ModuleSession& session, int32_t index) {
 }  // namespace
 
 SetCommand::SetCommand(CLI::App& tool)
-    : ToolCommand(tool, "set", "qxhost set [--echo none|immediate|deferred] [--json] MODULE PIN=VALUE...",
+    : ToolCommand(tool, "set",
+                  "qxhost set [--echo none|immediate|deferred] [--json] [--timeout SECONDS] [--in-process]\n"
+                  "                  MODULE PIN=VALUE...",
                   "Loads MODULE, creates and opens a DSP and a GUI instance, then applies each edit as the\n"
                   "host does: stores the pin's value and reports the change to the GUI instance. Prints\n"
                   "every pin after each edit.") {
@@ -43,29 +46,65 @@ SetCommand::SetCommand(CLI::App& tool)
                     "immediate (inside the write), deferred (after it)")
       ->type_name("MODE");
   App()->add_flag("--json", m_json, "machine-readable output");
+  AddIsolationOptions(&m_timeout, &m_in_process);
   App()->add_option("MODULE", m_module, "the module file")->required();
   App()->add_option("PIN=VALUE", m_edits,
                     "PIN by name or index; VALUE a decimal number, inf or nan\n"
                     "(integer pins take the whole part)");
 }
 
-bool SetCommand::ParseValue(const std::string& text, double* value) {
-  if (text.empty()) return false;
-  char* end = nullptr;
-  *value = std::strtod(text.c_str(), &end);
-  return *end == '\0';
+bool SetCommand::ParseValue(const std::string& text, double* value, std::string* why) {
+  const auto refuse = [why](const std::string& reason) {
+    if (why != nullptr) *why = reason;
+    return false;
+  };
+  // [+-] then inf, nan, or digits with an optional point and exponent.
+  size_t at = text.size() > 0 && (text[0] == '+' || text[0] == '-') ? 1 : 0;
+  const std::string word = text.substr(at);
+  if (word == "inf" || word == "nan") {
+    *value = std::strtod(text.c_str(), nullptr);
+    return true;
+  }
+  const auto digits = [&text, &at]() {
+    const size_t from = at;
+    while (at < text.size() && text[at] >= '0' && text[at] <= '9') ++at;
+    return at - from;
+  };
+  size_t mantissa = digits();
+  if (at < text.size() && text[at] == '.') {
+    ++at;
+    mantissa += digits();
+  }
+  bool decimal = mantissa > 0;
+  if (decimal && at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
+    ++at;
+    if (at < text.size() && (text[at] == '+' || text[at] == '-')) ++at;
+    decimal = digits() > 0;
+  }
+  if (!decimal || at != text.size()) return refuse("expected PIN=VALUE with a decimal VALUE");
+  *value = std::strtod(text.c_str(), nullptr);
+  const auto single = static_cast<float>(*value);
+  if (std::isinf(single)) return refuse(TextFormat::Printable(text) + " is beyond the range of a float");
+  if (single == 0.0f && text.find_first_of("123456789") < text.find_first_of("eE"))
+    return refuse(TextFormat::Printable(text) + " is too small for a float: it would be 0");
+  return true;
 }
 
 int SetCommand::Run(std::ostream& out, std::ostream& err) {
   const GuiHost::Echo echo = EchoMode(m_echo);
+  // "set Voltage=1 module.qxm": the order is the other way round.
+  if (m_module.find('=') != std::string::npos && !m_edits.empty() && m_edits.back().find('=') == std::string::npos)
+    throw UsageError("'" + TextFormat::Printable(m_module) + "' is an edit and '" +
+                     TextFormat::Printable(m_edits.back()) + "' looks like the module: MODULE comes first, then PIN=VALUE...");
   if (m_edits.empty()) throw UsageError("no PIN=VALUE edit");
   // Check the edits' shape before loading anything.
   std::vector<std::pair<std::string, double>> parsed;
   for (const std::string& edit : m_edits) {
     const size_t eq = edit.find('=');
     double value = 0;
-    if (eq == std::string::npos || eq == 0 || !ParseValue(edit.substr(eq + 1), &value))
-      throw UsageError("bad edit '" + edit + "': expected PIN=VALUE with a decimal VALUE");
+    std::string why = "expected PIN=VALUE with a decimal VALUE";
+    if (eq == std::string::npos || eq == 0 || !ParseValue(edit.substr(eq + 1), &value, &why))
+      throw UsageError("bad edit '" + TextFormat::Printable(edit) + "': " + why);
     parsed.emplace_back(edit.substr(0, eq), value);
   }
 
@@ -80,7 +119,8 @@ int SetCommand::Run(std::ostream& out, std::ostream& err) {
   std::vector<int32_t> indices;
   for (const auto& edit : parsed) {
     const int32_t index = session->FindPin(edit.first);
-    if (index < 0) throw UsageError("no pin '" + edit.first + "' in " + m_module);
+    if (index < 0)
+      throw UsageError("no pin '" + TextFormat::Printable(edit.first) + "' in " + TextFormat::Printable(m_module));
     indices.push_back(index);
   }
 
@@ -89,18 +129,24 @@ int SetCommand::Run(std::ostream& out, std::ostream& err) {
   for (size_t e = 0; e < parsed.size(); ++e) {
     const int32_t index = indices[e];
     const std::string& name = pins[static_cast<size_t>(index)].name;
+    // The edit as requested (what the host stores), whatever echoes make of it.
     session->Edit(index, parsed[e].second);
+    const bool is_float = session->IsFloat(index);
+    const auto single = static_cast<float>(parsed[e].second);
+    const int32_t whole = ModuleSession::Whole(parsed[e].second);
+    const Json requested = is_float ? Json(single) : Json(whole);
     if (m_json) {
       Json values = Json::array();
       for (const auto& pin : pins)
         values.push_back({{"index", pin.index}, {"name", pin.name}, {"value", PinValue(*session, pin.index)}});
-      edits.push_back({{"pin", name}, {"index", index}, {"value", PinValue(*session, index)}, {"pins", values}});
+      edits.push_back({{"pin", name}, {"index", index}, {"value", requested}, {"pins", values}});
       continue;
     }
-    out << "set " << name << " = " << PinText(*session, index) << "\n";
+    out << "set " << TextFormat::Printable(name) << " = "
+        << (is_float ? TextFormat::Float(single) : std::to_string(whole)) << "\n";
     for (const auto& pin : pins) {
       char line[160];
-      std::snprintf(line, sizeof line, "  %3d  %-12s %s\n", pin.index, pin.name.c_str(),
+      std::snprintf(line, sizeof line, "  %3d  %-12s %s\n", pin.index, TextFormat::Printable(pin.name).c_str(),
                     PinText(*session, pin.index).c_str());
       out << line;
     }

@@ -1,8 +1,88 @@
 #include "ToolCommand.h"
 
+#include <cerrno>
+#include <cstdlib>
+
+#include "ReportChannel.h"
+#include "TextFormat.h"
+
 std::optional<ModuleLibrary> ToolCommand::Load(const std::string& path, std::ostream& err) {
   ModuleLibrary::Error error;
   std::optional<ModuleLibrary> library = ModuleLibrary::Open(path, &error);
   if (!library) err << "qxhost: " << error.text << "\n";
   return library;
+}
+
+void ToolCommand::AddIsolationOptions(double* timeout, bool* in_process) {
+  App()
+      ->add_option_function<std::string>(
+          "--timeout", [timeout](const std::string& text) { *timeout = Seconds("--timeout", text, 86400.0); },
+          "time limit for the module's answers (default 10); a module that takes longer is stopped")
+      ->type_name("SECONDS");
+  App()->add_flag("--in-process", *in_process,
+                  "load the module in this process (for a debugger; a crash or hang of the module is qxhost's)");
+  AddChildOptions();
+}
+
+void ToolCommand::AddChildOptions() {
+  App()->add_option("--report-to", m_report_to)->group("");
+  App()->add_option("--token", m_token)->group("");
+}
+
+std::string ToolCommand::DoneLine(const std::string& token, int code) {
+  return "@qxdone " + token + " " + std::to_string(code) + "\n";
+}
+
+void ToolCommand::ReportDone(int code) const {
+  ReportChannel channel;
+  if (m_report_to.empty() || !channel.Open(m_report_to)) return;
+  channel.Write(DoneLine(m_token, code));
+}
+
+bool ToolCommand::ReadDone(const std::string& report, const std::string& token, int* code) {
+  const std::string tag = "@qxdone " + token + " ";
+  const size_t at = report.find(tag);
+  if (at == std::string::npos) return false;
+  *code = std::atoi(report.c_str() + at + tag.size());
+  return true;
+}
+
+namespace {
+
+bool AllDigits(const std::string& text, size_t from) {
+  return text.size() > from && text.find_first_not_of("0123456789", from) == std::string::npos;
+}
+
+std::string Bad(const std::string& option, const std::string& text) {
+  return "bad " + option.substr(option.find_first_not_of('-')) + " '" + TextFormat::Printable(text) + "': ";
+}
+
+}  // namespace
+
+long long ToolCommand::Whole(const std::string& option, const std::string& text, long long min, long long max) {
+  errno = 0;
+  const long long value = std::strtoll(text.c_str(), nullptr, 10);
+  if (!AllDigits(text, text[0] == '-' ? 1 : 0) || errno == ERANGE || value < min || value > max)
+    throw UsageError(Bad(option, text) + "a whole number from " + std::to_string(min) + " to " + std::to_string(max));
+  return value;
+}
+
+unsigned long long ToolCommand::Unsigned(const std::string& option, const std::string& text) {
+  errno = 0;
+  const unsigned long long value = std::strtoull(text.c_str(), nullptr, 10);
+  if (!AllDigits(text, 0) || errno == ERANGE)
+    throw UsageError(Bad(option, text) + "a whole number from 0 to 18446744073709551615");
+  return value;
+}
+
+double ToolCommand::Seconds(const std::string& option, const std::string& text, double max) {
+  const size_t point = text.find('.');
+  const bool digits = point == std::string::npos
+                          ? AllDigits(text, 0)
+                          : (point == 0 || AllDigits(text.substr(0, point), 0)) && AllDigits(text, point + 1);
+  const double value = digits ? std::strtod(text.c_str(), nullptr) : 0.0;
+  if (!digits || !(value > 0.0) || value > max)
+    throw UsageError(Bad(option, text) + "seconds, more than 0 and at most " +
+                     std::to_string(static_cast<long long>(max)));
+  return value;
 }

@@ -1,7 +1,5 @@
 #include "ValidateCommand.h"
 
-#include <cstdlib>
-
 ValidateCommand::ValidateCommand(CLI::App& tool)
     : ToolCommand(tool, "validate",
                   "qxhost validate [--include REGEX] [--exclude REGEX] [--seed N] [--size N] [--timeout SECONDS]\n"
@@ -32,36 +30,22 @@ ValidateCommand::ValidateCommand(CLI::App& tool)
                                                      "the run)");
   // A check's own process: started by another qxhost validate, never by hand.
   app.add_option("--run-check", m_run_check)->group("");
+  AddChildOptions();
   app.add_option("MODULE", m_options.modules, "module files")->required();
 }
 
 int ValidateCommand::Run(std::ostream& out, std::ostream& err) {
-  char* end = nullptr;
   if (!m_seed.empty()) {
-    m_options.seed = std::strtoull(m_seed.c_str(), &end, 10);
-    if (*end != '\0' || m_seed[0] == '-') throw UsageError("bad seed '" + m_seed + "'");
+    m_options.seed = Unsigned("--seed", m_seed);
     m_options.seed_given = true;
   }
-  if (!m_size.empty()) {
-    const long size = std::strtol(m_size.c_str(), &end, 10);
-    if (*end != '\0' || size < 1 || size > 1000000)
-      throw UsageError("bad size '" + m_size + "': a whole number from 1 to 1000000");
-    m_options.size = static_cast<int>(size);
-  }
-  if (!m_jobs.empty()) {
-    const long jobs = std::strtol(m_jobs.c_str(), &end, 10);
-    if (*end != '\0' || jobs < 1 || jobs > 64) throw UsageError("bad jobs '" + m_jobs + "': a whole number from 1 to 64");
-    m_options.jobs = static_cast<int>(jobs);
-  }
-  if (!m_timeout.empty()) {
-    m_options.timeout = std::strtod(m_timeout.c_str(), &end);
-    if (*end != '\0' || !(m_options.timeout > 0.0) || m_options.timeout > 86400.0)
-      throw UsageError("bad timeout '" + m_timeout + "': seconds, more than 0");
-  }
+  if (!m_size.empty()) m_options.size = static_cast<int>(Whole("--size", m_size, 1, 1000000));
+  if (!m_jobs.empty()) m_options.jobs = static_cast<int>(Whole("--jobs", m_jobs, 1, 64));
+  if (!m_timeout.empty()) m_options.timeout = Seconds("--timeout", m_timeout, 86400.0);
   if (!m_run_check.empty()) {
     if (m_options.modules.size() != 1) throw UsageError("--run-check takes one MODULE");
     return Validator::RunChild(m_run_check, m_options.modules[0], m_options.seed, m_options.size, m_options.trace,
-                               out);
+                               ReportTo(), Token());
   }
   std::vector<const ValidationCheck*> checks;
   std::string error;

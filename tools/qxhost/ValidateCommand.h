@@ -19,7 +19,7 @@ class ValidateCommand : public ToolCommand {
  private:
   Validator::Options m_options;
   std::string m_seed, m_size, m_timeout, m_jobs;
-  std::string m_run_check;
+  std::string m_run_check;  // a check's own process: the check to run
 };
 
 #endif  // TOOLS_QXHOST_VALIDATECOMMAND_H

@@ -12,25 +12,16 @@ namespace {
 const char CONVERTER_ID[] = "Kalo_GUI-Gainlens";
 enum : int32_t { VOLTAGE = 0, VREF = 1, DB = 2 };
 
-bool IsConverter(const CheckContext& context, const std::vector<CheckContext::Pin>& pins, std::string* why_not) {
-  const char* id = context.Properties().id;
-  if (id == nullptr || std::strncmp(id, CONVERTER_ID, sizeof CONVERTER_ID) != 0) {
-    *why_not = "not the level converter: id " + TextFormat::Quoted(id, 64);
-    return false;
-  }
+// The converter's pins as its id promises them; "" if they are, else what differs.
+std::string WrongPins(const std::vector<CheckContext::Pin>& pins) {
   const char* names[] = {"Voltage", "Vref", "dB"};
-  if (pins.size() < 3) {
-    *why_not = "not the level converter: fewer than three pins";
-    return false;
-  }
+  if (pins.size() < 3) return std::to_string(pins.size()) + " pins";
   for (int32_t i = 0; i < 3; ++i) {
     const auto& pin = pins[static_cast<size_t>(i)];
-    if (pin.name != names[i] || pin.datatype != DT_FLOAT) {
-      *why_not = "not the level converter: pin " + std::to_string(i) + " is \"" + pin.name + "\"";
-      return false;
-    }
+    if (pin.name != names[i] || pin.datatype != DT_FLOAT)
+      return "pin " + std::to_string(i) + " \"" + pin.name + "\" of data type " + std::to_string(pin.datatype);
   }
-  return true;
+  return "";
 }
 
 }  // namespace
@@ -51,10 +42,16 @@ void ConverterOracle::Add(std::vector<ValidationCheck>* checks) {
 
 CheckResult ConverterOracle::Run(CheckContext& context) {
   CheckResult result;
+  if (!context.Ready(&result)) return result;
+  // Only the converter, known by its id, whatever any other module can make.
+  const char* module_id = context.Properties().id;
+  if (module_id == nullptr || std::strncmp(module_id, CONVERTER_ID, sizeof CONVERTER_ID) != 0)
+    return CheckResult::Skip("not the level converter: id " + TextFormat::Printable(TextFormat::Quoted(module_id, 64)));
   std::vector<CheckContext::Pin> pins;
-  if (!context.Prepare(&pins, &result)) return result;
-  std::string why_not;
-  if (!IsConverter(context, pins, &why_not)) return CheckResult::Skip(why_not);
+  if (!context.DescribePins(&pins, &result)) return result;
+  const std::string wrong = WrongPins(pins);
+  if (!wrong.empty())
+    return CheckResult::Fail("the level converter's pins", "\"Voltage\", \"Vref\" and \"dB\", all floats", wrong);
 
   HostHarness harness(context.MakeModuleExport(), context.Trace());
   std::uniform_int_distribution<int32_t> any_pin(VOLTAGE, DB);

@@ -43,7 +43,7 @@ void LoadingChecks::Add(std::vector<ValidationCheck>* checks) {
                      "module 0 exists, version 2230, 'extra' untouched, nothing written past the record, "
                      "identical on repeated calls",
                      false, true, &Properties});
-  checks->push_back({"loading.texts", "name, id and about are terminated texts of bounded length", false, false,
+  checks->push_back({"loading.texts", "name, id and about are terminated, printable texts of bounded length", false, false,
                      &Texts});
   checks->push_back({"loading.other-indices",
                      "other indices are refused, with the framework version written all the same", true, false,
@@ -158,6 +158,12 @@ CheckResult LoadingChecks::Texts(CheckContext& context) {
       return CheckResult::Fail(call, "a terminated text shorter than " + std::to_string(t.bound) + " bytes",
                                "no terminator within " + std::to_string(t.bound) + " bytes");
     if (length == 0 && t.bound == MAX_NAME) return CheckResult::Fail(call, "a text", "an empty one");
+    // The host shows these texts: a control character in them would steer a
+    // terminal or break a dialog's layout. Only the about text has lines.
+    const std::string text(t.text, length);
+    if (TextFormat::Printable(text, t.bound == MAX_ABOUT) != text)
+      return CheckResult::Fail(call, std::string("printable text") + (t.bound == MAX_ABOUT ? " (and line breaks)" : ""),
+                               "\"" + TextFormat::Printable(text) + "\"");
   }
   return CheckResult::Pass();
 }

@@ -1,0 +1,110 @@
+#include "ChildReport.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <random>
+#include <sstream>
+#include <vector>
+
+namespace {
+
+const char RESULT[] = "@qxresult ";
+const char CALL[] = "@qxcall ";
+
+std::string Escape(const std::string& text) {
+  std::string out;
+  for (const char c : text) {
+    if (c == '\\') {
+      out += "\\\\";
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else {
+      out += c;
+    }
+  }
+  return out;
+}
+
+std::string Unescape(const std::string& text) {
+  std::string out;
+  for (size_t i = 0; i < text.size(); ++i) {
+    if (text[i] != '\\' || i + 1 == text.size()) {
+      out += text[i];
+      continue;
+    }
+    const char c = text[++i];
+    out += c == 'n' ? '\n' : c == 'r' ? '\r' : c;
+  }
+  return out;
+}
+
+}  // namespace
+
+std::string ChildReport::NewToken() {
+  std::random_device device;
+  std::string token;
+  char digits[12];
+  for (int i = 0; i < 4; ++i) {
+    std::snprintf(digits, sizeof digits, "%08x", static_cast<unsigned>(device()));
+    token += digits;
+  }
+  return token;
+}
+
+std::string ChildReport::ResultLine(const std::string& token, const CheckResult& result) {
+  return std::string(RESULT) + token + " " + CheckResult::StatusName(result.status) + " " + (result.stop ? "1" : "0") +
+         " " + (result.unloadable ? "1" : "0") + " " + Escape(result.message) + "\n";
+}
+
+size_t ChildReport::CallLine(char* line, size_t size, const char* token, bool begin, int open, const char* text) {
+  const int length = begin ? std::snprintf(line, size, "%s%s begin %d %s\n", CALL, token, open, text)
+                           : std::snprintf(line, size, "%s%s end %d\n", CALL, token, open);
+  if (length <= 0 || size == 0) return 0;
+  // A line cut at the buffer's end still ends the line.
+  const size_t written = std::min(static_cast<size_t>(length), size - 1);
+  if (written == size - 1 && written > 0) line[written - 1] = '\n';
+  return written;
+}
+
+bool ChildReport::Read(const std::string& report, const std::string& token, CheckResult* result,
+                       std::string* in_flight) {
+  const std::string result_tag = RESULT + token + " ";
+  const std::string call_tag = CALL + token + " ";
+  std::vector<std::string> open;  // the calls open, outermost first
+  bool answered = false;
+  std::istringstream lines(report);
+  for (std::string line; std::getline(lines, line);) {
+    if (line.compare(0, call_tag.size(), call_tag) == 0) {
+      std::istringstream words(line.substr(call_tag.size()));
+      std::string moment;
+      size_t depth = 0;
+      words >> moment >> depth;
+      open.resize(std::min(open.size(), depth));
+      if (moment == "begin") {
+        std::string text;
+        std::getline(words >> std::ws, text);
+        open.push_back(text);
+      }
+      continue;
+    }
+    if (line.compare(0, result_tag.size(), result_tag) != 0) continue;
+    // STATUS STOP UNLOADABLE MESSAGE
+    const std::string rest = line.substr(result_tag.size());
+    const size_t s1 = rest.find(' ');
+    CheckStatus status;
+    if (s1 == std::string::npos || rest.size() < s1 + 5 || !CheckResult::ParseStatus(rest.substr(0, s1), &status))
+      continue;
+    *result = CheckResult{};
+    result->status = status;
+    result->stop = rest[s1 + 1] == '1';
+    result->unloadable = rest[s1 + 3] == '1';
+    result->message = Unescape(rest.size() > s1 + 5 ? rest.substr(s1 + 5) : "");
+    answered = true;
+  }
+  in_flight->clear();
+  for (auto call = open.rbegin(); call != open.rend(); ++call)
+    *in_flight += (in_flight->empty() ? "" : ", inside ") + *call;
+  return answered;
+}

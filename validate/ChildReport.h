@@ -1,0 +1,32 @@
+// What a check's process tells the validator on its report channel, and the
+// reading of it. Every line carries the run's token, a random word the
+// validator makes for each run and hands to its children, so that a line a
+// module writes (by accident, or to pass for a result) is not taken for one:
+//   "@qxcall TOKEN begin N TEXT"   a call is made, with N calls open around it
+//   "@qxcall TOKEN end N"          that call returned
+//   "@qxresult TOKEN STATUS STOP UNLOADABLE MESSAGE"   the check's result
+#ifndef VALIDATE_CHILDREPORT_H
+#define VALIDATE_CHILDREPORT_H
+
+#include <cstddef>
+#include <string>
+
+#include "CheckResult.h"
+
+class ChildReport {
+ public:
+  // A new token: 32 hexadecimal digits from the system's random source.
+  static std::string NewToken();
+  // The result line, message escaped onto one line.
+  static std::string ResultLine(const std::string& token, const CheckResult& result);
+  // A call's marker into `line` (at most `size` bytes, terminated); its
+  // length. Allocates nothing.
+  static size_t CallLine(char* line, size_t size, const char* token, bool begin, int open, const char* text);
+
+  // Reads a report: false if it holds no result with `token`. `in_flight`
+  // gets the calls still open where the report ends, innermost first and
+  // joined with ", inside " ("" if none).
+  static bool Read(const std::string& report, const std::string& token, CheckResult* result, std::string* in_flight);
+};
+
+#endif  // VALIDATE_CHILDREPORT_H
