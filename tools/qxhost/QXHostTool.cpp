@@ -9,6 +9,7 @@
 #include "ChildRunner.h"
 #include "InfoCommand.h"
 #include "ListChecksCommand.h"
+#include "QXVersion.h"
 #include "SetCommand.h"
 #include "TextFormat.h"
 #include "ToolCommand.h"
@@ -61,7 +62,7 @@ int QXHostTool::Run(const std::vector<std::string>& args) {
   tool.require_subcommand(0, 1);
   // An option given twice takes its last value, as shells and scripts expect.
   tool.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-  tool.set_version_flag("--version", "qxhost " QX_TOOL_VERSION, "the version of qxhost and of the module it builds");
+  tool.set_version_flag("--version", "qxhost " QX_VERSION_TEXT, "the version of qxhost and of the module it builds");
   // "help COMMAND" as well as "COMMAND --help".
   std::string help_topic;
   CLI::App* help_command = tool.add_subcommand("help", "describes a command");
