@@ -34,6 +34,9 @@ class DspHost {
   // Runs `count` samples from the current clock: the process function runs up
   // to each due event, the event is delivered, and so on to the block's end.
   void Run(int32_t count);
+  // Queues an event of the host's own (a pin's new status, data): it is
+  // delivered at its clock, as the instance's own posted events are.
+  void Post(const QXEvent& event) { m_events.push_back(event); }
   // Delivers an event through event_entry exactly as it stands (for tests of
   // what an instance does with events it did not post).
   void Deliver(const QXEvent& event);

@@ -10,6 +10,13 @@ int32_t PinDescription::DspCount(const std::vector<PinDescription>& pins) {
   return count;
 }
 
+std::vector<int32_t> PinDescription::DspIds(const std::vector<PinDescription>& pins) {
+  std::vector<int32_t> ids;
+  int32_t next = 0;
+  for (const PinDescription& pin : pins) ids.push_back(pin.GuiOnly() ? -1 : next++);
+  return ids;
+}
+
 bool PinDescription::ReadList(DspHost& host, std::vector<PinDescription>* pins) {
   pins->clear();
   for (int32_t i = 0; i < MAX_LIST; ++i) {

@@ -29,6 +29,9 @@ struct PinDescription {
 
   // The pin count the host answers the DSP instance: the pins that are not GUI-only.
   static int32_t DspCount(const std::vector<PinDescription>& pins);
+  // Each description's DSP-side pin id, its place among those that are not
+  // GUI-only; -1 for a GUI-only one.
+  static std::vector<int32_t> DspIds(const std::vector<PinDescription>& pins);
 
   // Asks the instance `host` drives for its descriptions, from index 0 until
   // it answers 0. False if the list has not ended within MAX_LIST

@@ -94,6 +94,19 @@ std::string Expected(const std::string& check, const std::string& status) {
   return status;
 }
 
+// The checks a run makes at the default strictness, and the loading ones.
+size_t DefaultChecks() {
+  size_t count = 0;
+  for (const ValidationCheck& check : CheckCatalog::All()) count += check.level <= 1 ? 1u : 0u;
+  return count;
+}
+size_t LoadingChecksCount() {
+  size_t count = 0;
+  for (const ValidationCheck& check : CheckCatalog::All())
+    count += std::string(check.name).rfind("loading.", 0) == 0 ? 1u : 0u;
+  return count;
+}
+
 // The statuses of one module's checks, by name.
 std::map<std::string, std::string> Statuses(const Json& module) {
   std::map<std::string, std::string> statuses;
@@ -121,7 +134,7 @@ TEST_P(BrokenModules, FailExactlyTheirOwnCheck) {
   const Json report = ParseJson(run.out);
   ASSERT_EQ(Field(report, "modules").size(), 1u);
   const auto statuses = Statuses(Field(report, "modules")[0]);
-  EXPECT_EQ(statuses.size(), CheckCatalog::All().size()) << "every check is reported";
+  EXPECT_EQ(statuses.size(), DefaultChecks()) << "every check is reported";
   bool fails = false;
   for (const auto& s : statuses) {
     const auto failing = b.failing.find(s.first);
@@ -220,7 +233,7 @@ TEST(Validate, JsonSummaryAgreesWithTheChecksAndTheExitCode) {
   std::map<std::string, int> counted;
   size_t checks = 0;
   for (const Json& module : Field(report, "modules")) {
-    EXPECT_EQ(Field(module, "checks").size(), 8u) << "five loading and three factory checks";
+    EXPECT_EQ(Field(module, "checks").size(), LoadingChecksCount() + 3) << "the loading and the three factory checks";
     for (const Json& check : Field(module, "checks")) {
       ++counted[Text(check, "status")];
       ++checks;
@@ -234,7 +247,12 @@ TEST(Validate, JsonSummaryAgreesWithTheChecksAndTheExitCode) {
     EXPECT_EQ(Number(summary, status), counted[status]) << status;
   EXPECT_EQ(counted["fail"], 1);
   // With --json the one summary line goes to the error stream.
-  EXPECT_EQ(run.err.rfind("summary: 16 checks on 2 modules: 15 passed", 0), 0u) << run.err;
+  const size_t checks_run = 2 * (LoadingChecksCount() + 3);
+  EXPECT_EQ(run.err.rfind("summary: " + std::to_string(checks_run) + " checks on 2 modules: " +
+                              std::to_string(checks_run - 1) + " passed",
+                          0),
+            0u)
+      << run.err;
 }
 
 TEST(Validate, JunitReportReadsBack) {
@@ -256,7 +274,7 @@ TEST(Validate, JunitReportReadsBack) {
   EXPECT_EQ(std::string(root->name()), "testsuites");
   const auto suites = Children(root, "testsuite");
   ASSERT_EQ(suites.size(), 3u);
-  const size_t all = CheckCatalog::All().size();
+  const size_t all = DefaultChecks();
   EXPECT_EQ(Attribute(root, "tests"), std::to_string(3 * all));
   EXPECT_EQ(Attribute(root, "failures"), "2") << "close answers 0; the missing export";
   EXPECT_EQ(Attribute(root, "errors"), "1") << "the timeout";
@@ -384,7 +402,8 @@ TEST(Validate, TextOutputWithOnlyFailedEndsWithOneSummaryLine) {
   ASSERT_GE(all.size(), 3u) << run.out;
   EXPECT_EQ(all[0].rfind("validate ", 0), 0u);
   EXPECT_EQ(all[1].rfind("  crash    dsp.unknown-opcodes", 0), 0u) << all[1];
-  EXPECT_EQ(all.back().rfind("summary: 20 checks on 1 module: ", 0), 0u) << all.back();
+  EXPECT_EQ(all.back().rfind("summary: " + std::to_string(DefaultChecks()) + " checks on 1 module: ", 0), 0u)
+      << all.back();
   EXPECT_NE(all.back().find(" 0 failed, 1 crashed, 0 timed out"), std::string::npos) << all.back();
   int summaries = 0;
   for (const std::string& line : all) {
@@ -507,11 +526,11 @@ TEST_P(ValidatorSelect, PicksChecksByName) {
 INSTANTIATE_TEST_SUITE_P(
     Patterns, ValidatorSelect,
     ::testing::Values(
-        Selection{"Everything", "", "", {}, CheckCatalog::All().size()},
+        Selection{"Everything", "", "", {}, DefaultChecks()},
         Selection{"OneGroup", "^gui\\.", "", {"gui.unknown-opcodes", "gui.edit-storm", "gui.interleaved", "gui.deterministic"}, 4},
         Selection{"SearchNotMatch", "oracle", "", {"converter.oracle"}, 1},
         Selection{"IncludeThenExclude", "^(dsp|realtime)", "process", {"dsp.unknown-opcodes", "dsp.pin-list", "dsp.lifecycle", "realtime.gui-pin-change"}, 4},
-        Selection{"ExcludeOnly", "", "^loading", {}, CheckCatalog::All().size() - 5},
+        Selection{"ExcludeOnly", "", "^loading", {}, DefaultChecks() - LoadingChecksCount()},
         Selection{"ExcludeAllButOne", "", "^(?!dsp\\.lifecycle$)", {"dsp.lifecycle"}, 1}),
     ParamName());
 
@@ -552,12 +571,18 @@ TEST(Validator, InProcessRunsTheChecksHere) {
   EXPECT_EQ(RunInProcess({"validate", "--in-process", "--size", "8", QX_PRODUCT}, &out), 0) << out;
 #ifdef _WIN32
   // A Windows module's allocations cannot be counted: the real-time checks skip.
-  EXPECT_NE(out.find("summary: 20 checks on 1 module: 18 passed, 0 warned, 2 skipped"), std::string::npos) << out;
+  EXPECT_NE(out.find("summary: " + std::to_string(DefaultChecks()) + " checks on 1 module: " +
+                     std::to_string(DefaultChecks() - 2) + " passed, 0 warned, 2 skipped"),
+            std::string::npos)
+      << out;
   EXPECT_EQ(RunInProcess({"validate", "--in-process", "--include", "realtime", QXHostRun::Module("faulty_allocates.qxm")}, &out),
             0);
   EXPECT_NE(out.find("skip     realtime.gui-pin-change"), std::string::npos) << out;
 #else
-  EXPECT_NE(out.find("summary: 20 checks on 1 module: 20 passed"), std::string::npos) << out;
+  EXPECT_NE(out.find("summary: " + std::to_string(DefaultChecks()) + " checks on 1 module: " +
+                     std::to_string(DefaultChecks()) + " passed"),
+            std::string::npos)
+      << out;
   EXPECT_EQ(RunInProcess({"validate", "--in-process", "--include", "realtime", QXHostRun::Module("faulty_allocates.qxm")}, &out),
             1);
   EXPECT_NE(out.find("fail     realtime.gui-pin-change    GUI_OP_PIN_VALUE_CHANGED"), std::string::npos) << out;
@@ -594,7 +619,7 @@ TEST(Validate, AResultLineOnTheModulesOutputIsNotTakenForOne) {
           << "the module's output is shown with the result";
     }
   }
-  EXPECT_EQ(crashed, static_cast<int>(CheckCatalog::All().size()) - 5);
+  EXPECT_EQ(crashed, static_cast<int>(DefaultChecks() - LoadingChecksCount()));
 }
 
 TEST(Validate, AHangWhileLoadingSkipsTheChecksThatNeedTheModuleAtOnce) {
@@ -795,6 +820,95 @@ TEST(QXHostTool, PrintsItsVersion) {
   QXHostRun run({"--version"});
   EXPECT_EQ(run.code, 0);
   EXPECT_EQ(run.out.rfind("qxhost ", 0), 0u) << run.out;
+}
+
+// The names of one module's checks in the order they ran.
+std::vector<std::string> Order(const Json& module) {
+  std::vector<std::string> names;
+  for (const Json& check : Field(module, "checks")) names.push_back(Text(check, "name"));
+  return names;
+}
+
+TEST(Validate, RepeatedRoundsTakeTheNextSeedsAndAShuffleTheSeedsOrder) {
+  const std::vector<std::string> args = {"validate", "--json", "--repeat", "2", "--shuffle", "--seed", "40",
+                                         "--size", "4", QX_PRODUCT};
+  QXHostRun first(args), again(args);
+  ASSERT_EQ(first.code, 0) << first.err;
+  const Json module = Field(ParseJson(first.out), "modules")[0];
+  const std::vector<std::string> order = Order(module);
+  ASSERT_EQ(order.size(), 2 * DefaultChecks());
+  EXPECT_EQ(order, Order(Field(ParseJson(again.out), "modules")[0])) << "the seed repeats the order";
+  std::vector<std::string> catalog;
+  for (const ValidationCheck& check : CheckCatalog::All())
+    if (check.level <= 1) catalog.push_back(check.name);
+  const std::vector<std::string> round1(order.begin(), order.begin() + static_cast<long>(catalog.size()));
+  const std::vector<std::string> round2(order.begin() + static_cast<long>(catalog.size()), order.end());
+  EXPECT_NE(round1, catalog) << "shuffled";
+  EXPECT_NE(round1, round2) << "each round its own order";
+  EXPECT_EQ(round1.front(), "loading.exports");
+  EXPECT_EQ(round2.front(), "loading.exports");
+  std::set<double> seeds;
+  for (const Json& check : Field(module, "checks"))
+    if (Field(check, "seed").is_number()) seeds.insert(Number(check, "seed"));
+  EXPECT_EQ(seeds, (std::set<double>{40.0, 41.0}));
+}
+
+TEST(Validate, LoadingTimeWarnsAboveATenthOfASecondAndFailsAboveASecond) {
+  QXHostRun slowish({"validate", "--json", "--include", "loading.time", QXHostRun::Module("faulty_slowish_loading.qxm")});
+  EXPECT_EQ(slowish.code, 0) << slowish.err;
+  EXPECT_EQ(Text(ChecksByName(slowish)["loading.time"], "status"), "warn");
+  QXHostRun strict({"validate", "--json", "--strict", "--include", "loading.time",
+                    QXHostRun::Module("faulty_slowish_loading.qxm")});
+  EXPECT_EQ(strict.code, 1) << "--strict fails a warning";
+  EXPECT_NE(Text(ChecksByName(strict)["loading.time"], "message").find("--strict"), std::string::npos);
+  QXHostRun slow({"validate", "--json", "--include", "loading.time", QXHostRun::Module("faulty_slow_loading.qxm")});
+  EXPECT_EQ(slow.code, 1);
+  const Json check = ChecksByName(slow)["loading.time"];
+  EXPECT_EQ(Text(check, "status"), "fail");
+  EXPECT_NE(Text(check, "message").find("expected at most 1 s"), std::string::npos) << Text(check, "message");
+  QXHostRun product({"validate", "--json", "--include", "loading.time", QX_PRODUCT});
+  EXPECT_EQ(Text(ChecksByName(product)["loading.time"], "status"), "pass") << product.out;
+}
+
+TEST(Validate, StrictnessThreeAddsTheThreadsCheck) {
+  QXHostRun basic({"validate", "--json", "--size", "4", QX_PRODUCT});
+  EXPECT_EQ(ChecksByName(basic).count("threads.instances"), 0u) << "not at the default strictness";
+  for (const auto& module : {std::make_pair(std::string(QX_PRODUCT), "pass"),
+                             std::make_pair(QXHostRun::Module("faulty_none.qxm"), "pass"),
+                             std::make_pair(QXHostRun::Module("faulty_shared_dsp_state.qxm"), "fail")}) {
+    QXHostRun run({"validate", "--json", "--strictness", "3", "--include", "threads", "--size", "8", module.first});
+    EXPECT_EQ(Text(ChecksByName(run)["threads.instances"], "status"), module.second) << module.first << run.out;
+  }
+  QXHostRun bad({"validate", "--strictness", "4", QX_PRODUCT});
+  EXPECT_EQ(bad.code, 2);
+  EXPECT_NE(bad.err.find("bad strictness '4': a whole number from 1 to 3"), std::string::npos) << bad.err;
+}
+
+TEST(QXHostFuzz, FindsACrashAndReplaysItsShortestRun) {
+  const std::string module = QXHostRun::Module("faulty_crash_on_unknown.qxm");
+  QXHostRun run({"fuzz", "--duration", "30", "--jobs", "2", "--seed", "3", module});
+  EXPECT_EQ(run.code, 1) << run.out << run.err;
+  const size_t at = run.out.find("shortest replay (");
+  ASSERT_NE(at, std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("finding in episode "), std::string::npos);
+  EXPECT_NE(run.out.find("during opcode "), std::string::npos) << "the call in flight";
+  EXPECT_NE(run.out.find(" 1 finding ("), std::string::npos) << run.out;
+  // "qxhost fuzz --seed S --steps K --replay MODULE"
+  std::istringstream replay(run.out.substr(run.out.find("qxhost fuzz ", at)));
+  std::string word, seed, steps;
+  replay >> word >> word >> word >> seed >> word >> steps;
+  QXHostRun again({"fuzz", "--seed", seed, "--steps", steps, "--replay", module});
+  EXPECT_EQ(again.code, 1) << again.out;
+  EXPECT_NE(again.out.find("step "), std::string::npos) << "each step said";
+  EXPECT_NE(again.out.find(": crash "), std::string::npos) << again.out;
+  QXHostRun shorter({"fuzz", "--seed", seed, "--steps", std::to_string(std::stoi(steps) - 1), "--replay", module});
+  EXPECT_EQ(shorter.code, 0) << "one step fewer gives no finding: " << shorter.out;
+}
+
+TEST(QXHostFuzz, AWellBehavedModuleGivesNoFinding) {
+  QXHostRun run({"fuzz", "--duration", "3", QX_PRODUCT});
+  EXPECT_EQ(run.code, 0) << run.out << run.err;
+  EXPECT_NE(run.out.find(" 0 findings ("), std::string::npos) << run.out;
 }
 
 }  // namespace

@@ -2,8 +2,8 @@
 // tests): routes every heap allocation of the process, a loaded module's
 // included, through AllocationCounter::Note.
 //
-// - Under AddressSanitizer the sanitizer owns malloc; its allocation hook sees
-//   malloc, calloc, realloc and operator new alike.
+// - Under AddressSanitizer or ThreadSanitizer the sanitizer owns malloc; its
+//   allocation hook sees malloc, calloc, realloc and operator new alike.
 // - With glibc, malloc, calloc and realloc are replaced here and forward to
 //   glibc's own allocator. A module's calls (and libstdc++'s operator new,
 //   which calls malloc) resolve to the executable's definitions first.
@@ -13,15 +13,15 @@
 
 #include "AllocationCounter.h"
 
-#if defined(__SANITIZE_ADDRESS__)
-#define QX_HOOKS_ASAN 1
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#define QX_HOOKS_SANITIZER 1
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer)
-#define QX_HOOKS_ASAN 1
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
+#define QX_HOOKS_SANITIZER 1
 #endif
 #endif
 
-#if defined(QX_HOOKS_ASAN)
+#if defined(QX_HOOKS_SANITIZER)
 
 extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*malloc_hook)(const volatile void*, std::size_t),
                                                          void (*free_hook)(const volatile void*));

@@ -7,6 +7,7 @@
 #include "GuiChecks.h"
 #include "LoadingChecks.h"
 #include "RealtimeChecks.h"
+#include "ThreadChecks.h"
 
 const std::vector<ValidationCheck>& CheckCatalog::All() {
   static const std::vector<ValidationCheck> checks = [] {
@@ -18,6 +19,7 @@ const std::vector<ValidationCheck>& CheckCatalog::All() {
     CallbackChecks::Add(&all);
     RealtimeChecks::Add(&all);
     ConverterOracle::Add(&all);
+    ThreadChecks::Add(&all);
     return all;
   }();
   return checks;

@@ -40,6 +40,12 @@ std::string Unescape(const std::string& text) {
   return out;
 }
 
+CheckResult Crashed(const std::string& text) {
+  CheckResult result = CheckResult::Fail(text);
+  result.status = CheckStatus::CRASH;
+  return result;
+}
+
 }  // namespace
 
 std::string ChildReport::NewToken() {
@@ -108,3 +114,39 @@ bool ChildReport::Read(const std::string& report, const std::string& token, Chec
     *in_flight += (in_flight->empty() ? "" : ", inside ") + *call;
   return answered;
 }
+
+CheckResult ChildReport::Classify(const ChildRunner::Outcome& outcome, const std::string& token, double timeout,
+                                  const std::string& what) {
+  CheckResult result;
+  std::string in_flight;
+  const bool answered = Read(outcome.report, token, &result, &in_flight);
+  // The module's own output, both streams: nothing there is taken for a result.
+  const std::string output = outcome.out + outcome.err;
+  const std::string headline = ChildRunner::Headline(output);
+  const std::string because = headline.empty() ? "" : ": " + headline;
+  const std::string during = in_flight.empty() ? "" : " during " + in_flight;
+  switch (outcome.end) {
+    case ChildRunner::End::NOT_STARTED:
+      result = Crashed("could not run the " + what + ": " + outcome.error);
+      break;
+    case ChildRunner::End::TIMED_OUT: {
+      char text[64];
+      std::snprintf(text, sizeof text, "no result within %g s", timeout);
+      result = CheckResult::Fail(text + during + "; the " + what + "'s process was killed");
+      result.status = CheckStatus::TIMEOUT;
+      break;
+    }
+    case ChildRunner::End::SIGNALLED:
+      result = Crashed("the " + what + "'s process died of " + ChildRunner::SignalName(outcome.code) + during + because);
+      break;
+    case ChildRunner::End::EXITED:
+      if (!answered)
+        result = Crashed("the " + what + "'s process ended before reporting (exit status " +
+                         std::to_string(outcome.code) + ")" + during + because);
+      break;
+  }
+  result.output = output;
+  result.seconds = outcome.seconds;
+  return result;
+}
+

@@ -12,6 +12,7 @@
 #include <string>
 
 #include "CheckResult.h"
+#include "ChildRunner.h"
 
 class ChildReport {
  public:
@@ -27,6 +28,11 @@ class ChildReport {
   // gets the calls still open where the report ends, innermost first and
   // joined with ", inside " ("" if none).
   static bool Read(const std::string& report, const std::string& token, CheckResult* result, std::string* in_flight);
+  // What a child's end says about the work it ran (`what`: "check",
+  // "episode"): its result, or a crash or time-out naming the call in flight,
+  // with the module's output.
+  static CheckResult Classify(const ChildRunner::Outcome& outcome, const std::string& token, double timeout,
+                              const std::string& what = "check");
 };
 
 #endif  // VALIDATE_CHILDREPORT_H

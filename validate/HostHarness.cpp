@@ -5,7 +5,7 @@
 #include "AllocationCounter.h"
 #include "OpcodeNames.h"
 
-HostHarness* HostHarness::s_current = nullptr;
+thread_local HostHarness* HostHarness::s_current = nullptr;
 
 namespace {
 

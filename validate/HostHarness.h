@@ -8,8 +8,9 @@
 // noted as a problem: a record that is no live instance's, another instance's
 // record, an unknown opcode, a pin outside the pin list, a call after close.
 //
-// One harness is active per process at a time (the callbacks find it through
-// a static pointer); instances must be driven from one thread.
+// One harness is active per thread at a time (the callbacks find it through a
+// thread-local pointer): a thread drives the instances of its own harness,
+// and several threads may each drive theirs at once.
 #ifndef VALIDATE_HOSTHARNESS_H
 #define VALIDATE_HOSTHARNESS_H
 
@@ -141,7 +142,8 @@ class HostHarness {
                                 int32_t value, const void* ptr, float opt);
   void EndTrace(TraceWriter::Entry& entry, QXWord result);
 
-  static HostHarness* s_current;
+  // The harness of this thread: each thread drives its own instances.
+  static thread_local HostHarness* s_current;
 
   QXMakeModuleFunction m_make_module;
   TraceWriter* m_trace;

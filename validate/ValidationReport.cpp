@@ -77,7 +77,7 @@ std::string ValidationReport::Line(const Entry& entry) const {
     if (end == std::string::npos) break;
     start = end + 1;
   }
-  if (entry.randomised) line += " [seed " + std::to_string(m_seed) + "]";
+  if (entry.randomised) line += " [seed " + std::to_string(entry.seed) + "]";
   while (!line.empty() && line.back() == ' ') line.pop_back();
   line += "\n";
   if (entry.result.Failed() && !entry.result.output.empty()) {
@@ -143,7 +143,7 @@ void ValidationReport::WriteJson(std::ostream& out, int exit_code, double second
                         {"message", e.result.message},
                         {"output", e.result.output},
                         {"seconds", Milliseconds(e.result.seconds)},
-                        {"seed", e.randomised ? Json(m_seed) : Json(nullptr)}});
+                        {"seed", e.randomised ? Json(e.seed) : Json(nullptr)}});
     }
     modules.push_back({{"path", module.path}, {"loadable", !module.unloadable}, {"checks", checks}});
   }

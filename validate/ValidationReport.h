@@ -15,6 +15,7 @@ class ValidationReport {
   struct Entry {
     std::string check;
     bool randomised;
+    uint64_t seed;  // of the round it ran in
     CheckResult result;
   };
   struct Module {

@@ -1,5 +1,6 @@
 #include "Validator.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -63,13 +64,14 @@ bool Validator::Select(const Options& options, std::vector<const ValidationCheck
   }
   checks->clear();
   for (const ValidationCheck& check : CheckCatalog::All()) {
+    if (check.level > options.strictness) continue;
     if (!options.include.empty() && !std::regex_search(check.name, include)) continue;
     if (!options.exclude.empty() && std::regex_search(check.name, exclude)) continue;
     checks->push_back(&check);
   }
   // A filter with a typo must not pass a module unchecked.
   if (checks->empty()) {
-    *error = "--include and --exclude select no check (see 'qxhost list-checks')";
+    *error = "--include, --exclude and --strictness select no check (see 'qxhost list-checks')";
     return false;
   }
   return true;
@@ -108,13 +110,14 @@ int Validator::RunChild(const std::string& name, const std::string& module, uint
   return ALL_PASSED;
 }
 
-std::vector<std::string> Validator::ChildCommand(const ValidationCheck& check, const std::string& module) const {
+std::vector<std::string> Validator::ChildCommand(const ValidationCheck& check, const std::string& module,
+                                                uint64_t seed) const {
   // Through the launcher, if any: a 32-bit qxhost under an emulator runs its
   // children under that emulator too, whatever the kernel could run itself.
   std::vector<std::string> command = ChildRunner::Launcher();
   const std::vector<std::string> own = {m_options.program, "validate", "--run-check", check.name, "--report-to",
                                         ChildRunner::REPORT_CHANNEL, "--token", m_token, "--seed",
-                                        std::to_string(m_options.seed), "--size", std::to_string(m_options.size)};
+                                        std::to_string(seed), "--size", std::to_string(m_options.size)};
   command.insert(command.end(), own.begin(), own.end());
   if (!m_options.trace.empty()) {
     command.push_back("--trace");
@@ -126,51 +129,22 @@ std::vector<std::string> Validator::ChildCommand(const ValidationCheck& check, c
 }
 
 CheckResult Validator::Classify(const ChildRunner::Outcome& outcome) const {
-  CheckResult result;
-  std::string in_flight;
-  const bool answered = ChildReport::Read(outcome.report, m_token, &result, &in_flight);
-  // The module's own output, both streams: nothing there is taken for a result.
-  const std::string output = outcome.out + outcome.err;
-  const std::string headline = ChildRunner::Headline(output);
-  const std::string because = headline.empty() ? "" : ": " + headline;
-  const std::string during = in_flight.empty() ? "" : " during " + in_flight;
-  switch (outcome.end) {
-    case ChildRunner::End::NOT_STARTED:
-      result = Crash("could not run the check: " + outcome.error);
-      break;
-    case ChildRunner::End::TIMED_OUT: {
-      char text[64];
-      std::snprintf(text, sizeof text, "no result within %g s", m_options.timeout);
-      result = CheckResult::Fail(text + during + "; the check's process was killed");
-      result.status = CheckStatus::TIMEOUT;
-      break;
-    }
-    case ChildRunner::End::SIGNALLED:
-      result = Crash("the check's process died of " + ChildRunner::SignalName(outcome.code) + during + because);
-      break;
-    case ChildRunner::End::EXITED:
-      if (!answered)
-        result = Crash("the check's process ended before reporting (exit status " + std::to_string(outcome.code) +
-                       ")" + during + because);
-      break;
-  }
-  result.output = output;
-  result.seconds = outcome.seconds;
-  return result;
+  return ChildReport::Classify(outcome, m_token, m_options.timeout);
 }
 
-CheckResult Validator::RunOne(const ValidationCheck& check, const std::string& module, TraceWriter* trace) {
-  if (!m_options.in_process) return Classify(ChildRunner::Run(ChildCommand(check, module), m_options.timeout));
+CheckResult Validator::RunOne(const ValidationCheck& check, const std::string& module, uint64_t seed,
+                              TraceWriter* trace) {
+  if (!m_options.in_process) return Classify(ChildRunner::Run(ChildCommand(check, module, seed), m_options.timeout));
   const auto began = Clock::now();
   trace->Start(check.name, module);
-  CheckContext context(module, m_options.seed, m_options.size, trace);
+  CheckContext context(module, seed, m_options.size, trace);
   CheckResult result = RunHere(check, context);
   result.seconds = Since(began);
   return result;
 }
 
 std::string Validator::RunPhase(const std::vector<const ValidationCheck*>& checks, const std::string& module,
-                                TraceWriter* trace, bool stop_at_crash, const Record& record) {
+                                uint64_t seed, TraceWriter* trace, bool stop_at_crash, const Record& record) {
   std::string stopped;  // why the checks not yet started will not run
   const auto note = [&](const ValidationCheck& check, const CheckResult& result) {
     if (stop_at_crash && stopped.empty() && Broke(result))
@@ -182,7 +156,7 @@ std::string Validator::RunPhase(const std::vector<const ValidationCheck*>& check
         record(*check, CheckResult::Skip(stopped));
         continue;
       }
-      const CheckResult result = RunOne(*check, module, trace);
+      const CheckResult result = RunOne(*check, module, seed, trace);
       note(*check, result);
       record(*check, result);
     }
@@ -205,7 +179,7 @@ std::string Validator::RunPhase(const std::vector<const ValidationCheck*>& check
       }
       running.push_back(std::make_unique<Child>());
       running.back()->index = started;
-      running.back()->runner.Start(ChildCommand(*checks[started], module), m_options.timeout);
+      running.back()->runner.Start(ChildCommand(*checks[started], module, seed), m_options.timeout);
       ++started;
     }
     bool progress = false;
@@ -248,6 +222,43 @@ bool Validator::OpenReports(TraceWriter* trace) {
   return true;
 }
 
+void Validator::RunRound(const std::string& path, uint64_t seed, TraceWriter* trace, const Record& record,
+                         bool* unloadable) {
+  const ValidationCheck* exports = CheckCatalog::Find(EXPORTS_CHECK);
+  // The exports come first and alone, selected or not: without them
+  // nothing else runs.
+  const bool selected = !m_checks.empty() && m_checks.front() == exports;
+  const CheckResult gate = RunOne(*exports, path, seed, trace);
+  if (gate.unloadable) *unloadable = true;
+  if (selected || gate.Failed()) record(*exports, gate);
+  std::vector<const ValidationCheck*> loading, rest;
+  for (const ValidationCheck* check : m_checks) {
+    if (check != exports) (IsLoading(*check) ? loading : rest).push_back(check);
+  }
+  // A check that passes only after another ran shows in another order; the
+  // order comes from the round's seed, so --seed repeats it.
+  if (m_options.shuffle) {
+    std::mt19937_64 order(seed);
+    std::shuffle(loading.begin(), loading.end(), order);
+    std::shuffle(rest.begin(), rest.end(), order);
+  }
+  if (gate.stop || gate.Failed()) {
+    const CheckResult skipped =
+        CheckResult::Skip(std::string("not run: ") + EXPORTS_CHECK + " " + CheckResult::StatusName(gate.status));
+    for (const auto* phase : {&loading, &rest})
+      for (const ValidationCheck* check : *phase) record(*check, skipped);
+    return;
+  }
+  // Then the rest of loading: a module that crashes or hangs there cannot
+  // be asked for anything, so its other checks are not run.
+  const std::string stopped = RunPhase(loading, path, seed, trace, true, record);
+  if (!stopped.empty()) {
+    for (const ValidationCheck* check : rest) record(*check, CheckResult::Skip(stopped));
+    return;
+  }
+  RunPhase(rest, path, seed, trace, false, record);
+}
+
 int Validator::Run() {
   const auto start = Clock::now();
   if (!m_options.seed_given) {
@@ -265,43 +276,28 @@ int Validator::Run() {
   if (!OpenReports(&trace)) return USAGE;
   if (!m_options.in_process) ChildRunner::EndChildrenOnSignals();
 
-  const ValidationCheck* exports = CheckCatalog::Find(EXPORTS_CHECK);
   ValidationReport report(m_options.seed, m_options.size, m_options.timeout);
   for (const std::string& path : m_options.modules) {
     if (!m_options.json)
       m_out << "validate " << TextFormat::Printable(path) << " (seed " << m_options.seed << ", size "
             << m_options.size << ")\n";
     ValidationReport::Module& module = report.AddModule(path);
-    const auto record = [&](const ValidationCheck& check, const CheckResult& result) {
-      module.entries.push_back(ValidationReport::Entry{check.name, check.randomised, result});
-      if (!m_options.json && (!m_options.only_failed || result.Failed())) m_out << report.Line(module.entries.back());
-      m_out.flush();
-    };
-    // The exports come first and alone, selected or not: without them
-    // nothing else runs.
-    const bool selected = !m_checks.empty() && m_checks.front() == exports;
-    const CheckResult gate = RunOne(*exports, path, &trace);
-    if (gate.unloadable) module.unloadable = true;
-    if (selected || gate.Failed()) record(*exports, gate);
-    std::vector<const ValidationCheck*> loading, rest;
-    for (const ValidationCheck* check : m_checks) {
-      if (check != exports) (IsLoading(*check) ? loading : rest).push_back(check);
+    for (int round = 0; round < m_options.repeat; ++round) {
+      const uint64_t seed = m_options.seed + static_cast<uint64_t>(round);
+      if (!m_options.json && (round > 0 || m_options.repeat > 1 || m_options.shuffle))
+        m_out << "round " << round + 1 << " of " << m_options.repeat << " (seed " << seed
+              << (m_options.shuffle ? ", shuffled" : "") << ")\n";
+      const Record record = [&](const ValidationCheck& check, CheckResult result) {
+        if (m_options.strict && result.status == CheckStatus::WARN) {
+          result.status = CheckStatus::FAIL;
+          result.message = "a warning, which --strict fails: " + result.message;
+        }
+        module.entries.push_back(ValidationReport::Entry{check.name, check.randomised, seed, result});
+        if (!m_options.json && (!m_options.only_failed || result.Failed())) m_out << report.Line(module.entries.back());
+        m_out.flush();
+      };
+      RunRound(path, seed, &trace, record, &module.unloadable);
     }
-    if (gate.stop || gate.Failed()) {
-      const CheckResult skipped =
-          CheckResult::Skip(std::string("not run: ") + EXPORTS_CHECK + " " + CheckResult::StatusName(gate.status));
-      for (const auto* phase : {&loading, &rest})
-        for (const ValidationCheck* check : *phase) record(*check, skipped);
-      continue;
-    }
-    // Then the rest of loading: a module that crashes or hangs there cannot
-    // be asked for anything, so its other checks are not run.
-    const std::string stopped = RunPhase(loading, path, &trace, true, record);
-    if (!stopped.empty()) {
-      for (const ValidationCheck* check : rest) record(*check, CheckResult::Skip(stopped));
-      continue;
-    }
-    RunPhase(rest, path, &trace, false, record);
   }
 
   bool any_loadable = false;

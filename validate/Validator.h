@@ -39,6 +39,10 @@ class Validator {
     double timeout = 10.0;  // seconds per check
     int size = 64;          // work of the sized checks
     int jobs = 0;           // checks run side by side; 0: one per processor
+    int strictness = 1;     // runs the checks of this level and below
+    int repeat = 1;         // rounds of the whole suite, round r with seed + r
+    bool shuffle = false;   // each round in an order drawn from its seed
+    bool strict = false;    // a warning fails its check
     bool only_failed = false;
     bool json = false;
     bool in_process = false;
@@ -55,8 +59,9 @@ class Validator {
   // Runs the checks on every module; answers the exit code.
   int Run();
 
-  // The checks the options select, in catalog order; false and `error` for a
-  // pattern that is not a regular expression, or one that selects no check.
+  // The checks the options select (by name and strictness), in catalog
+  // order; false and `error` for a pattern that is not a regular expression,
+  // or for a selection without any check.
   static bool Select(const Options& options, std::vector<const ValidationCheck*>* checks, std::string* error);
 
   // The child's side: runs check `name` here and writes its result, tagged
@@ -69,16 +74,19 @@ class Validator {
  private:
   using Record = std::function<void(const ValidationCheck&, const CheckResult&)>;
 
-  std::vector<std::string> ChildCommand(const ValidationCheck& check, const std::string& module) const;
+  std::vector<std::string> ChildCommand(const ValidationCheck& check, const std::string& module,
+                                       uint64_t seed) const;
   // What a child's end says about its check.
   CheckResult Classify(const ChildRunner::Outcome& outcome) const;
-  CheckResult RunOne(const ValidationCheck& check, const std::string& module, TraceWriter* trace);
+  CheckResult RunOne(const ValidationCheck& check, const std::string& module, uint64_t seed, TraceWriter* trace);
   // Runs `checks` on `module`, up to `jobs` at a time, and hands each result
   // to `record` in the order of `checks`. With `stop_at_crash`, a check that
   // crashes or times out stops the phase: the checks not yet started are
   // reported as skipped, and the reason is returned (else "").
   std::string RunPhase(const std::vector<const ValidationCheck*>& checks, const std::string& module,
-                       TraceWriter* trace, bool stop_at_crash, const Record& record);
+                       uint64_t seed, TraceWriter* trace, bool stop_at_crash, const Record& record);
+  // One round of the checks on one module.
+  void RunRound(const std::string& module, uint64_t seed, TraceWriter* trace, const Record& record, bool* unloadable);
   // Opens the report files before any check runs; false and a line on the
   // error stream if one cannot be written.
   bool OpenReports(TraceWriter* trace);

@@ -3,12 +3,14 @@
 // build it once as is and once per rule with one fault switched on
 // (FAULT_<RULE>, see CMakeLists.txt), so that each copy breaks exactly one
 // rule of the host contract.
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <new>
 #include <stdexcept>
+#include <thread>
 
 #include "QXHostInterface.h"
 
@@ -63,6 +65,12 @@ struct Dsp {
     Call(HOST_OP_SLEEP);
 #ifdef FAULT_UNKNOWN_HOST_OPCODE
     Call(99);
+#endif
+#ifdef FAULT_SHARED_DSP_STATE
+    // A count kept for all instances together, told to the host as a pin
+    // notification: each instance's calls depend on what the others did.
+    static int32_t s_process_calls = 0;
+    if (host != nullptr) host(&record, HOST_OP_PIN_NOTIFY, 0, s_process_calls++, nullptr, 0.0f);
 #endif
 #ifdef FAULT_ALLOCATES_IN_PROCESS
     g_sink = new float[16];
@@ -272,6 +280,15 @@ extern "C" QX_EXPORT bool QX_CALL getModuleProperties(int32_t index, QXModulePro
 #ifdef FAULT_HANGS_LOADING
   while (g_forever) {
   }
+#endif
+#if defined(FAULT_SLOW_LOADING) || defined(FAULT_SLOWISH_LOADING)
+  // Work the host's start waits for: past the failure's limit, or past the
+  // warning's only.
+#ifdef FAULT_SLOW_LOADING
+  if (index == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+#else
+  if (index == 0) std::this_thread::sleep_for(std::chrono::milliseconds(250));
+#endif
 #endif
 #ifdef FAULT_VERSION_ONLY_INDEX0
   if (index != 0) return false;

@@ -7,6 +7,7 @@
 
 #include "ChildReport.h"
 #include "ChildRunner.h"
+#include "FuzzCommand.h"
 #include "InfoCommand.h"
 #include "ListChecksCommand.h"
 #include "QXVersion.h"
@@ -26,6 +27,7 @@ const char TOOL_DESCRIPTION[] =
     "  set MODULE PIN=VALUE...  open a DSP and a GUI instance, apply each edit, print every pin\n"
     "  validate MODULE...       run the checks of the host contract on each module\n"
     "  list-checks              the checks validate runs\n"
+    "  fuzz MODULE              random host behaviour for a while; a finding with its replay\n"
     "\n"
     "'qxhost COMMAND --help' describes a command. Exit status: 0 done, 1 the module failed,\n"
     "2 bad usage.";
@@ -74,6 +76,7 @@ int QXHostTool::Run(const std::vector<std::string>& args) {
   commands.push_back(std::make_unique<SetCommand>(tool));
   commands.push_back(std::make_unique<ValidateCommand>(tool));
   commands.push_back(std::make_unique<ListChecksCommand>(tool));
+  commands.push_back(std::make_unique<FuzzCommand>(tool));
   for (const auto& command : commands) help->SetUsage(command->App(), command->Usage());
 
   const auto chosen = [&]() -> ToolCommand* {

@@ -3,8 +3,8 @@
 ValidateCommand::ValidateCommand(CLI::App& tool)
     : ToolCommand(tool, "validate",
                   "qxhost validate [--include REGEX] [--exclude REGEX] [--seed N] [--size N] [--timeout SECONDS]\n"
-                  "                       [--jobs N] [--only-failed] [--json] [--junit FILE] [--trace FILE] "
-                  "[--in-process]\n"
+                  "                       [--jobs N] [--strictness 1|2|3] [--repeat N] [--shuffle] [--strict]\n"
+                  "                       [--only-failed] [--json] [--junit FILE] [--trace FILE] [--in-process]\n"
                   "                       MODULE...",
                   "Runs the checks of the host contract (see 'qxhost list-checks') on each MODULE, each check in a\n"
                   "child process with a time limit, and reports it as pass, warn, skip, fail, crash (with the\n"
@@ -21,6 +21,13 @@ ValidateCommand::ValidateCommand(CLI::App& tool)
       ->type_name("N");
   app.add_option("--timeout", m_timeout, "time limit of each check (default 10)")->type_name("SECONDS");
   app.add_option("--jobs", m_jobs, "checks run side by side (default: one per processor)")->type_name("N");
+  app.add_option("--strictness", m_strictness,
+                 "1 the contract's checks (default), 2 also the long ones, 3 also several threads at once")
+      ->type_name("LEVEL");
+  app.add_option("--repeat", m_repeat, "run the checks N times, round r with the seed + r (default 1)")
+      ->type_name("N");
+  app.add_flag("--shuffle", m_options.shuffle, "each round in an order drawn from its seed");
+  app.add_flag("--strict", m_options.strict, "a warning fails its check");
   app.add_flag("--only-failed", m_options.only_failed, "print only the checks that failed, crashed or timed out");
   app.add_flag("--json", m_options.json, "the report as JSON on standard output (the summary line goes to stderr)");
   app.add_option("--junit", m_options.junit, "also write the report as JUnit XML")->type_name("FILE");
@@ -42,6 +49,8 @@ int ValidateCommand::Run(std::ostream& out, std::ostream& err) {
   if (!m_size.empty()) m_options.size = static_cast<int>(Whole("--size", m_size, 1, 1000000));
   if (!m_jobs.empty()) m_options.jobs = static_cast<int>(Whole("--jobs", m_jobs, 1, 64));
   if (!m_timeout.empty()) m_options.timeout = Seconds("--timeout", m_timeout, 86400.0);
+  if (!m_strictness.empty()) m_options.strictness = static_cast<int>(Whole("--strictness", m_strictness, 1, 3));
+  if (!m_repeat.empty()) m_options.repeat = static_cast<int>(Whole("--repeat", m_repeat, 1, 1000));
   if (!m_run_check.empty()) {
     if (m_options.modules.size() != 1) throw UsageError("--run-check takes one MODULE");
     return Validator::RunChild(m_run_check, m_options.modules[0], m_options.seed, m_options.size, m_options.trace,

@@ -18,7 +18,7 @@ class ValidateCommand : public ToolCommand {
 
  private:
   Validator::Options m_options;
-  std::string m_seed, m_size, m_timeout, m_jobs;
+  std::string m_seed, m_size, m_timeout, m_jobs, m_strictness, m_repeat;
   std::string m_run_check;  // a check's own process: the check to run
 };
 

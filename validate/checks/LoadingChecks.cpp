@@ -1,6 +1,8 @@
 #include "LoadingChecks.h"
 
+#include <chrono>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 
 #include "ModuleLibrary.h"
@@ -45,6 +47,10 @@ void LoadingChecks::Add(std::vector<ValidationCheck>* checks) {
                      false, true, &Properties});
   checks->push_back({"loading.texts", "name, id and about are terminated, printable texts of bounded length", false, false,
                      &Texts});
+  checks->push_back({"loading.time",
+                     "loading the library and reading module 0 takes at most 100 ms (a warning), or a second "
+                     "(a failure)",
+                     false, false, &Time});
   checks->push_back({"loading.other-indices",
                      "other indices are refused, with the framework version written all the same", true, false,
                      &OtherIndices});
@@ -191,4 +197,30 @@ CheckResult LoadingChecks::OtherIndices(CheckContext& context) {
       return CheckResult::Fail(call, "no field but sdk_version written", "other bytes of the record changed");
   }
   return CheckResult::Pass();
+}
+
+CheckResult LoadingChecks::Time(CheckContext& context) {
+  CheckResult skip;
+  if (!context.Exported(&skip)) return skip;
+  // The host loads every module and reads module 0 when it starts. The
+  // fastest of three loads counts, so that a cold file cache does not.
+  double fastest = 0.0;
+  for (int load = 0; load < 3; ++load) {
+    context.Unload();
+    const auto start = std::chrono::steady_clock::now();
+    std::string error;
+    if (!context.Load(&error)) return CheckResult::Fail("loading the library again", "success", error);
+    QXModuleProperties p{};
+    if (context.GetPropertiesExport() == nullptr || !context.GetProperties(0, &p))
+      return CheckResult::Skip("getModuleProperties(0) answers false");
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (load == 0 || seconds < fastest) fastest = seconds;
+  }
+  char took[96];
+  std::snprintf(took, sizeof took, "%.0f ms", fastest * 1000.0);
+  const std::string call = "loading the library and getModuleProperties(0)";
+  if (fastest > TOO_SLOW_LOAD) return CheckResult::Fail(call, "at most 1 s", took);
+  if (fastest > SLOW_LOAD)
+    return CheckResult::Warn(call + " took " + took + ": a host's start waits for it; expected at most 100 ms");
+  return CheckResult::Pass(took);
 }

@@ -1,0 +1,160 @@
+#include "Fuzzer.h"
+
+#include <chrono>
+#include <memory>
+#include <random>
+#include <thread>
+#include <vector>
+
+#include "CheckContext.h"
+#include "ChildReport.h"
+#include "ChildRunner.h"
+#include "FuzzEpisode.h"
+#include "ReportChannel.h"
+#include "TextFormat.h"
+#include "TraceWriter.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double Since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
+
+}  // namespace
+
+Fuzzer::Fuzzer(Options options, std::ostream& out, std::ostream& err)
+    : m_options(std::move(options)), m_out(out), m_err(err), m_token(ChildReport::NewToken()) {
+  if (!m_options.seed_given) {
+    std::random_device device;
+    m_options.seed = (static_cast<uint64_t>(device()) << 32 | device()) % 1000000000000ull;
+  }
+  if (m_options.program.empty()) m_options.program = ChildRunner::SelfPath();
+  if (m_options.jobs <= 0) {
+    const unsigned processors = std::thread::hardware_concurrency();
+    m_options.jobs = processors == 0 ? 1 : processors > 8 ? 8 : static_cast<int>(processors);
+  }
+}
+
+int Fuzzer::RunEpisode(const std::string& module, uint64_t seed, int steps, const std::string& channel_number,
+                       const std::string& token, bool say, std::ostream& out) {
+  ReportChannel channel;
+  if (!channel.Open(channel_number)) return USAGE;
+  TraceWriter trace;
+  trace.ReportCallsTo(&channel, token);
+  CheckContext context(module, seed, 64, &trace);
+  std::function<void(const std::string&)> said;
+  if (say) said = [&out](const std::string& line) { out << line << std::endl; };
+  CheckResult result;
+  try {
+    result = FuzzEpisode(context, seed, steps, said).Run();
+  } catch (const std::exception& e) {
+    result = CheckResult::Fail(std::string("exception: ") + e.what());
+    result.status = CheckStatus::CRASH;
+  }
+  channel.Write(ChildReport::ResultLine(token, result));
+  return CLEAN;
+}
+
+std::vector<std::string> Fuzzer::Command(uint64_t seed, int steps, bool say) const {
+  std::vector<std::string> command = ChildRunner::Launcher();
+  const std::vector<std::string> own = {m_options.program, "fuzz", "--run-episode", "--seed", std::to_string(seed),
+                                        "--steps", std::to_string(steps), "--report-to", ChildRunner::REPORT_CHANNEL,
+                                        "--token", m_token};
+  command.insert(command.end(), own.begin(), own.end());
+  if (say) command.push_back("--replay");
+  command.push_back("--");
+  command.push_back(m_options.module);
+  return command;
+}
+
+CheckResult Fuzzer::Episode(uint64_t seed, int steps, bool say, std::string* steps_said) {
+  const ChildRunner::Outcome outcome = ChildRunner::Run(Command(seed, steps, say), m_options.timeout);
+  if (steps_said != nullptr) *steps_said = outcome.out;
+  return ChildReport::Classify(outcome, m_token, m_options.timeout, "episode");
+}
+
+int Fuzzer::Replay() {
+  ChildRunner::EndChildrenOnSignals();
+  std::string said;
+  const CheckResult result = Episode(m_options.seed, m_options.steps, true, &said);
+  m_out << said;
+  m_out << "episode (seed " << m_options.seed << ", " << m_options.steps
+        << " steps): " << CheckResult::StatusName(result.status)
+        << (result.message.empty() ? "" : " " + TextFormat::Printable(result.message)) << "\n";
+  return result.Failed() ? FOUND : result.status == CheckStatus::SKIP ? USAGE : CLEAN;
+}
+
+int Fuzzer::Run() {
+  ChildRunner::EndChildrenOnSignals();
+  const auto start = Clock::now();
+  m_out << "fuzz " << TextFormat::Printable(m_options.module) << " (seed " << m_options.seed << ", "
+        << m_options.steps << " steps an episode, " << TextFormat::Float(static_cast<float>(m_options.duration))
+        << " s, " << m_options.jobs << " jobs)\n";
+  struct Running {
+    uint64_t seed;
+    ChildRunner runner;
+  };
+  std::vector<std::unique_ptr<Running>> running;
+  uint64_t next = m_options.seed, episodes = 0;
+  bool found = false, unusable = false;
+  uint64_t found_seed = 0;
+  CheckResult finding;
+  while (!running.empty() || (!found && !unusable && Since(start) < m_options.duration)) {
+    while (!found && !unusable && Since(start) < m_options.duration &&
+           running.size() < static_cast<size_t>(m_options.jobs)) {
+      running.push_back(std::make_unique<Running>());
+      running.back()->seed = next++;
+      running.back()->runner.Start(Command(running.back()->seed, m_options.steps, false), m_options.timeout);
+    }
+    bool progress = false;
+    for (auto it = running.begin(); it != running.end();) {
+      ChildRunner::Outcome outcome;
+      if (!(*it)->runner.Poll(&outcome)) {
+        ++it;
+        continue;
+      }
+      const CheckResult result = ChildReport::Classify(outcome, m_token, m_options.timeout, "episode");
+      ++episodes;
+      if (result.status == CheckStatus::SKIP && !unusable) {
+        unusable = true;
+        finding = result;
+      } else if (result.Failed() && !found) {
+        found = true;
+        found_seed = (*it)->seed;
+        finding = result;
+      }
+      it = running.erase(it);
+      progress = true;
+    }
+    if (!progress) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  if (unusable && !found) {
+    m_err << "qxhost: " << TextFormat::Printable(m_options.module) << ": " << TextFormat::Printable(finding.message)
+          << "\n";
+    return USAGE;
+  }
+  if (found) {
+    m_out << "finding in episode " << found_seed << ": " << CheckResult::StatusName(finding.status) << " "
+          << TextFormat::Printable(finding.message) << "\n";
+    // The fewest first steps that still end the same way; an episode's first
+    // steps are the same whatever their number.
+    int low = 1, high = m_options.steps;
+    while (low < high) {
+      const int middle = low + (high - low) / 2;
+      if (Episode(found_seed, middle, false, nullptr).status == finding.status) {
+        high = middle;
+      } else {
+        low = middle + 1;
+      }
+    }
+    m_out << "shortest replay (" << high << " of " << m_options.steps << " steps): qxhost fuzz --seed " << found_seed
+          << " --steps " << high << " --replay " << TextFormat::Printable(m_options.module) << "\n";
+  }
+  char summary[160];
+  std::snprintf(summary, sizeof summary, "fuzz: %llu episodes, %llu steps, %d finding%s (%.1f s)\n",
+                static_cast<unsigned long long>(episodes),
+                static_cast<unsigned long long>(episodes) * static_cast<unsigned long long>(m_options.steps),
+                found ? 1 : 0, found ? "" : "s", Since(start));
+  m_out << summary;
+  return found ? FOUND : CLEAN;
+}
