@@ -14,7 +14,6 @@ const char ABOUT[] =
     "\n"
     "A bi-directional converter between a voltage and its level in decibels relative to a "
     "reference voltage.";
-constexpr int32_t FLAGS = 256;
 
 }  // namespace
 
@@ -25,7 +24,7 @@ extern "C" QX_EXPORT bool QX_CALL getModuleProperties(int32_t index, QXModulePro
   properties->name = ID;
   properties->id = ID;
   properties->about = ABOUT;
-  properties->flags = FLAGS;
+  properties->flags = QX_MODULE_FLAGS;
   return true;
 }
 

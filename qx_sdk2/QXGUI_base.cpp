@@ -10,7 +10,7 @@
 QXGUI_base::QXGUI_base(::qxaudioMaster callback, QXWord host_data) : qxaudioMaster(callback) {
   std::memset(&m_gui_struct, 0, sizeof m_gui_struct);
   m_gui_struct.magic = QX_MAGIC_GUI;
-  m_gui_struct.version = 1;
+  m_gui_struct.version = QX_RECORD_VERSION;
   m_gui_struct.dispatch_entry = &DispatchEntry;
   m_gui_struct.host_data = host_data;
   m_gui_struct.object = this;

@@ -40,7 +40,7 @@ QXModule_base::QXModule_base(::qxaudioMaster callback, QXWord host_data)
   m_module_struct.dispatch_entry = &DispatchEntry;
   m_module_struct.host_data = host_data;
   m_module_struct.object = this;
-  m_module_struct.version = 1;
+  m_module_struct.version = QX_RECORD_VERSION;
   m_sample_rate = 44100.0f;
   m_block_size = 1024;
 }
@@ -109,10 +109,10 @@ QXWord QXModule_base::Dispatch(int32_t opcode, int32_t index, int32_t value, voi
       OnMessage(value, index, ptr);
       return 0;
     case DSP_OP_GET_PROCESS_INFO:
-      s_process_info.kind = 1;
+      s_process_info.kind = QX_PROCESS_INFO_KIND;
       s_process_info.size = static_cast<int32_t>(sizeof m_process_function);
       s_process_info.address = &m_process_function;
-      s_process_info.tag = 1002;
+      s_process_info.tag = QX_PROCESS_INFO_TAG;
       return reinterpret_cast<QXWord>(&s_process_info);
     default:
       return 0;
