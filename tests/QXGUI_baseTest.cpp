@@ -10,6 +10,7 @@
 
 #include "DeathRegex.h"
 #include "HostCallbackRecorder.h"
+#include "HostLayout.h"
 #include "ParamName.h"
 #include "QXContract.h"
 #include "QXGUI_base.h"
@@ -72,17 +73,15 @@ TEST(QXGUI_base, FreshRecordIsMagicVersionEntryHostDataObjectThenZeros) {
   HostCallbackRecorder host;
   auto* gui = new RecordingGui(&HostCallbackRecorder::Callback, &trace);
   QXGuiStruct* record = gui->GuiStruct();
-#if defined(__i386__)
-  uint32_t words[10];
-  static_assert(sizeof words == sizeof *record, "ten words");
-  std::memcpy(words, record, sizeof words);
-  EXPECT_EQ(words[0], 0x5158504Du);
-  EXPECT_EQ(words[1], 1u);
-  EXPECT_EQ(words[2], reinterpret_cast<uint32_t>(record->dispatch_entry));
-  EXPECT_EQ(words[3], 0x1234u);
-  EXPECT_EQ(words[4], reinterpret_cast<uint32_t>(static_cast<QXGUI_base*>(gui)));
-  for (int i = 5; i < 10; ++i) EXPECT_EQ(words[i], 0u) << "word " << i;
-#endif
+  // The ten words as the host reads them, where it looks for them on this target.
+  using host_layout::FieldAt;
+  using host_layout::GUI_FIELDS;
+  EXPECT_EQ(FieldAt(record, GUI_FIELDS, 0), 0x5158504Du);
+  EXPECT_EQ(FieldAt(record, GUI_FIELDS, 1), 1u);
+  EXPECT_EQ(FieldAt(record, GUI_FIELDS, 2), reinterpret_cast<uintptr_t>(record->dispatch_entry));
+  EXPECT_EQ(FieldAt(record, GUI_FIELDS, 3), 0x1234u);
+  EXPECT_EQ(FieldAt(record, GUI_FIELDS, 4), host_layout::WordOf(static_cast<QXGUI_base*>(gui)));
+  for (size_t i = 5; i < 10; ++i) EXPECT_EQ(FieldAt(record, GUI_FIELDS, i), 0u) << "word " << i;
   const unsigned char magic_bytes[4] = {0x4D, 0x50, 0x58, 0x51};
   EXPECT_EQ(std::memcmp(record, magic_bytes, 4), 0);
   EXPECT_EQ(record->version, 1);

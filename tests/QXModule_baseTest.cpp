@@ -8,6 +8,7 @@
 #include "DescribedModule.h"
 #include "DspHost.h"
 #include "HostCallbackRecorder.h"
+#include "HostLayout.h"
 #include "QXContract.h"
 
 namespace {
@@ -45,6 +46,18 @@ TEST(QXModule_base, FreshRecordHoldsMagicEntriesAndZeros) {
   EXPECT_EQ(s->process_entry, nothing);
   EXPECT_EQ(module->SampleRate(), 44100.0f);
   EXPECT_EQ(module->BlockSize(), 1024);
+  // The twelve words as the host reads them, where it looks for them on this target.
+  using host_layout::FieldAt;
+  using host_layout::MODULE_FIELDS;
+  EXPECT_EQ(FieldAt(s, MODULE_FIELDS, 0), 0x5158504Cu);
+  EXPECT_EQ(FieldAt(s, MODULE_FIELDS, 1), 1u);
+  EXPECT_EQ(FieldAt(s, MODULE_FIELDS, 2), 0x77u);
+  EXPECT_EQ(FieldAt(s, MODULE_FIELDS, 3), host_layout::WordOf(static_cast<QXModule_base*>(module)));
+  EXPECT_EQ(FieldAt(s, MODULE_FIELDS, 4), 0u);
+  EXPECT_EQ(FieldAt(s, MODULE_FIELDS, 5), reinterpret_cast<uintptr_t>(s->dispatch_entry));
+  EXPECT_EQ(FieldAt(s, MODULE_FIELDS, 6), reinterpret_cast<uintptr_t>(nothing));
+  EXPECT_EQ(FieldAt(s, MODULE_FIELDS, 7), reinterpret_cast<uintptr_t>(s->event_entry));
+  for (size_t i = 8; i < 12; ++i) EXPECT_EQ(FieldAt(s, MODULE_FIELDS, i), 0u) << "word " << i;
   EXPECT_TRUE(host.calls.empty()) << "the constructor calls no host";
   EXPECT_EQ(s->dispatch_entry(s, DSP_OP_CLOSE, 0, 0, nullptr, 0.0f), 1);
 }
