@@ -4,6 +4,7 @@
 #define TESTS_DESCRIBEDMODULE_H
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "QXModule_base.h"
@@ -41,6 +42,30 @@ class DescribedModule : public QXModule_base {
   void Process(int32_t offset, int32_t count) {
     trace.push_back("process " + std::to_string(offset) + " " + std::to_string(count));
   }
+  // Run functions with a result, which the event ignores.
+  int32_t Counted() {
+    trace.push_back("counted " + std::to_string(SampleClock()));
+    return static_cast<int32_t>(trace.size());
+  }
+  const char* Named() const {
+    const_cast<DescribedModule*>(this)->trace.push_back("named");
+    return "named";
+  }
+  // As many distinct run functions as a test asks for.
+  template <int N>
+  void Numbered() {
+    trace.push_back("numbered " + std::to_string(N));
+  }
+  // Posts Numbered<FIRST> .. Numbered<FIRST + COUNT - 1> for `clock`.
+  template <int FIRST, int COUNT>
+  void PostNumbered(uint32_t clock) {
+    PostNumbered<FIRST>(clock, std::make_integer_sequence<int, COUNT>());
+  }
+  template <int FIRST, int... I>
+  void PostNumbered(uint32_t clock, std::integer_sequence<int, I...>) {
+    (RunDelayed(clock, &DescribedModule::Numbered<FIRST + I>), ...);
+  }
+
   // Posts one Tick for ten samples past the first block it processes.
   void ProcessAndPost(int32_t offset, int32_t count) {
     Process(offset, count);
