@@ -66,6 +66,11 @@ class DescribedModule : public QXModule_base {
     (RunDelayed(clock, &DescribedModule::Numbered<FIRST + I>), ...);
   }
 
+  // Also reads audio pin 0 at the first sample of the stretch.
+  void ProcessAndRead(int32_t offset, int32_t count) {
+    trace.push_back("read " + std::to_string(offset) + " " + std::to_string(count) + " " +
+                    std::to_string(GetPin(0)->SampleValue()));
+  }
   // Posts one Tick for ten samples past the first block it processes.
   void ProcessAndPost(int32_t offset, int32_t count) {
     Process(offset, count);
