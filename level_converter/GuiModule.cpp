@@ -5,7 +5,15 @@
 #include "QXGuiPin.h"
 
 GuiModule::GuiModule(::qxaudioMaster callback, QXWord host_data)
-    : QXGUI_base(callback, host_data), m_mode(MODE_VOLTAGE_TO_DB) {
+    // Every field has a value before the first host call, and the guard is
+    // set during it: a host that reports a pin change from inside the read of
+    // "Vref" is ignored, as it would be inside any other read.
+    : QXGUI_base(callback, host_data),
+      m_voltage(0.0f),
+      m_db(0.0f),
+      m_vref(0.0f),
+      m_busy(true),
+      m_mode(MODE_VOLTAGE_TO_DB) {
   m_vref = GetPin(PIN_VREF)->GetValueFloat();
   // Start at the reference's 0 dB point: the pair is consistent, so a "Vref"
   // change before any edit gives a finite level instead of one computed from

@@ -3,11 +3,14 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <memory>
+#include <new>
 
 #include "GuiHost.h"
 #include "GuiModule.h"
+#include "HostCallbackRecorder.h"
 #include "ParamName.h"
 
 namespace {
@@ -45,6 +48,44 @@ TEST(GuiModule, ConstructionReadsVrefOnceWithItsOwnRecord) {
   EXPECT_EQ(host.Log()[0].opcode, GUIHOST_OP_READ_PIN_VALUE);
   EXPECT_EQ(host.Log()[0].index, REF);
   EXPECT_EQ(host.Close(), 1);
+}
+
+TEST(GuiModule, ReportFromInsideTheConstructorsReadIsIgnored) {
+  // The instance is built over storage holding 0x00 or 0x01, as a heap may
+  // leave it, and the host reports a pin from inside the read of "Vref".
+  for (const int fill : {0x00, 0x01}) {
+    for (const int32_t reported : {V, REF, DB, 3}) {
+      HostCallbackRecorder host;
+      bool reentered = false;
+      host.answer = [&](int32_t opcode, int32_t index, int32_t, void* ptr) -> QXWord {
+        if (opcode != GUIHOST_OP_READ_PIN_VALUE) return 0;
+        auto* record = static_cast<QXGuiStruct*>(const_cast<void*>(host.calls.back().record));
+        if (!reentered) {
+          reentered = true;
+          record->dispatch_entry(record, GUI_OP_PIN_VALUE_CHANGED, reported, 0, nullptr, 0.0f);
+        }
+        const float value = index == REF ? 1.0f : 10.0f;
+        std::memcpy(ptr, &value, sizeof value);
+        return 0;
+      };
+      alignas(GuiModule) unsigned char storage[sizeof(GuiModule)];
+      std::memset(storage, fill, sizeof storage);
+      auto* module = new (storage) GuiModule(&HostCallbackRecorder::Callback, 0);
+      ASSERT_TRUE(reentered);
+      ASSERT_EQ(host.calls.size(), 1u) << "fill " << fill << ", pin " << reported;
+      EXPECT_EQ(host.calls[0].index, REF);
+
+      // The guard is clear again: an edit of "Voltage" to 10 gives 20 dB.
+      host.calls.clear();
+      QXGuiStruct* record = module->GuiStruct();
+      record->dispatch_entry(record, GUI_OP_PIN_VALUE_CHANGED, V, 0, nullptr, 0.0f);
+      ASSERT_EQ(host.calls.size(), 2u);
+      EXPECT_EQ(host.calls[1].opcode, GUIHOST_OP_WRITE_PIN_VALUE);
+      EXPECT_EQ(host.calls[1].index, DB);
+      EXPECT_EQ(host.calls[1].opt, 20.0f);
+      module->~GuiModule();
+    }
+  }
 }
 
 TEST(GuiModule, EditReadsThePinThenWritesTheOtherOnly) {
