@@ -15,6 +15,9 @@ class DescribedModule : public QXModule_base {
   DescribedModule(::qxaudioMaster callback, QXWord host_data,
                   std::vector<QXPinProperties> table = {})
       : QXModule_base(callback, host_data), descriptions(std::move(table)) {}
+  ~DescribedModule() override {
+    if (outlives != nullptr) outlives->push_back("destroyed");
+  }
 
   bool GetPinProperties(int32_t index, QXPinProperties* properties) override {
     asked.push_back(index);
@@ -34,7 +37,10 @@ class DescribedModule : public QXModule_base {
   void OnMessage(int32_t value, int32_t index, void*) override {
     trace.push_back("message " + std::to_string(value) + " " + std::to_string(index));
   }
-  void Close() override { trace.push_back("close"); }
+  void Close() override {
+    trace.push_back("close");
+    if (outlives != nullptr) outlives->push_back("close");
+  }
 
   // Functions for run-function events and process functions.
   void Tick() { trace.push_back("tick " + std::to_string(SampleClock())); }
@@ -81,6 +87,9 @@ class DescribedModule : public QXModule_base {
   std::vector<QXPinProperties> descriptions;
   std::vector<int32_t> asked;
   std::vector<std::string> trace;
+  // Where the close hook and the destructor also leave a line, for tests that
+  // look after the instance is gone.
+  std::vector<std::string>* outlives = nullptr;
   bool posted = false;
 };
 

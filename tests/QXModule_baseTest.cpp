@@ -82,8 +82,12 @@ TEST(QXModule_base, DispatcherAnswersAndRoutes) {
 
 TEST(QXModule_base, CloseRunsCloseAndAnswersOne) {
   DspSession s(2, {Description(DT_FLOAT)});
+  std::vector<std::string> outlives;
+  s.module->outlives = &outlives;
   s.host.Open();
   EXPECT_EQ(s.host.Close(), 1);  // the sanitizer build proves the pins and the object are freed
+  EXPECT_EQ(outlives, (std::vector<std::string>{"close", "destroyed"}))
+      << "the hook runs on the whole instance";
 }
 
 TEST(QXModule_base, PinPropertiesAnswerOneOrZeroIntoTheHostsRecord) {
