@@ -7,6 +7,7 @@
 #include <limits>
 #include <memory>
 #include <new>
+#include <stdexcept>
 
 #include "GuiHost.h"
 #include "GuiModule.h"
@@ -261,6 +262,28 @@ TEST(GuiModule, DeferredEchoIsHandledLikeANewEdit) {
   s.host.ClearLog();
   s.host.EditFloat(REF, 2.0f);
   EXPECT_EQ(s.Writes()[0].first, DB);
+}
+
+TEST(GuiModule, HostCallbackThatThrowsLeavesTheGuardClear) {
+  HostCallbackRecorder host;
+  bool fail = false;
+  host.answer = [&](int32_t opcode, int32_t index, int32_t, void* ptr) -> QXWord {
+    if (opcode != GUIHOST_OP_READ_PIN_VALUE) return 0;
+    if (fail) throw std::runtime_error("the host failed");
+    const float value = index == REF ? 1.0f : 10.0f;
+    std::memcpy(ptr, &value, sizeof value);
+    return 0;
+  };
+  QXGuiStruct* record = (new GuiModule(&HostCallbackRecorder::Callback, 0))->GuiStruct();
+  fail = true;
+  EXPECT_EQ(record->dispatch_entry(record, GUI_OP_PIN_VALUE_CHANGED, V, 0, nullptr, 0.0f), 0);
+  fail = false;
+  host.calls.clear();
+  record->dispatch_entry(record, GUI_OP_PIN_VALUE_CHANGED, V, 0, nullptr, 0.0f);
+  ASSERT_EQ(host.calls.size(), 2u) << "the next report is handled";
+  EXPECT_EQ(host.calls[1].index, DB);
+  EXPECT_EQ(host.calls[1].opt, 20.0f);
+  EXPECT_EQ(record->dispatch_entry(record, GUI_OP_CLOSE, 0, 0, nullptr, 0.0f), 1);
 }
 
 TEST(GuiModule, InstancesKeepTheirOwnState) {
