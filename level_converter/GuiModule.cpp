@@ -14,6 +14,7 @@ GuiModule::GuiModule(::qxaudioMaster callback, QXWord host_data)
       m_vref(0.0f),
       m_busy(true),
       m_mode(MODE_VOLTAGE_TO_DB) {
+  UseEntryOf(this);
   m_vref = GetPin(PIN_VREF)->GetValueFloat();
   // Start at the reference's 0 dB point: the pair is consistent, so a "Vref"
   // change before any edit gives a finite level instead of one computed from

@@ -18,62 +18,23 @@ QXGUI_base::QXGUI_base(::qxaudioMaster callback, QXWord host_data) : qxaudioMast
 
 QXWord QXGUI_base::DispatchEntry(QXGuiStruct* record, int32_t opcode, int32_t index, int32_t value,
                                  void* ptr, float opt) noexcept {
-  if (!QX_CHECK(record != 0 && record->object != 0)) return 0;
+  QXGUI_base* object = ObjectOf(record);
+  if (object == nullptr) return 0;
   // Nothing may unwind into the host; a hook that throws is answered with 0.
   try {
-    return static_cast<QXGUI_base*>(record->object)->Dispatch(opcode, index, value, ptr, opt);
+    return object->Dispatch(opcode, index, value, ptr, opt);
   } catch (...) {
     return 0;
   }
 }
 
 QXWord QXGUI_base::Dispatch(int32_t opcode, int32_t index, int32_t value, void* ptr, float opt) {
-  const QXPoint point{index, value};
-  switch (opcode) {
-    case GUI_OP_OPEN:
-      Open(index == 1);
-      return 0;
-    case GUI_OP_CLOSE:
-      Close();
-      delete this;
-      return 1;
-    case GUI_OP_INDEXED_DATA:
-      OnIndexedData(index, ptr);
-      return 0;
-    case GUI_OP_POINT_1:
-      OnPoint1(ptr, opt, point);
-      return 0;
-    case GUI_OP_POINT_2:
-      OnPoint2(ptr, opt, point);
-      return 0;
-    case GUI_OP_POINT_3:
-      OnPoint3(ptr, opt, point);
-      return 0;
-    case GUI_OP_MESSAGE:
-      OnMessage(value, index, ptr);
-      return 0;
-    case GUI_OP_PIN_VALUE_CHANGED: {
-      QXGuiPin pin(index, this);
-      OnPinValueChanged(&pin);
-      return 0;
-    }
-    case GUI_OP_DATA_1:
-      OnData1(ptr);
-      return 0;
-    case GUI_OP_DATA_2:
-      OnData2(ptr);
-      return 0;
-    case GUI_OP_QUERY:
-      return Query() ? 1 : 0;
-    case GUI_OP_INDEX_1:
-      OnIndex1(index);
-      return 0;
-    case GUI_OP_INDEX_2:
-      OnIndex2(index);
-      return 0;
-    default:
-      return 0;
-  }
+  return Route(this, opcode, index, value, ptr, opt);
+}
+
+QXGUI_base* QXGUI_base::RefuseRecord(QXGuiStruct* record) {
+  static_cast<void>(QX_CHECK(record != 0 && record->object != 0));
+  return nullptr;
 }
 
 QXWord QXGUI_base::CallHost(int32_t opcode, int32_t index, int32_t value, void* ptr, float opt) {

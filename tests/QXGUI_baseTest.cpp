@@ -61,6 +61,36 @@ class RecordingGui : public QXGUI_base {
   bool m_query;
 };
 
+// The same hooks reached through the entry of a final class.
+class FinalRecordingGui final : public RecordingGui {
+ public:
+  FinalRecordingGui(::qxaudioMaster callback, std::vector<std::string>* trace, bool query = false)
+      : RecordingGui(callback, trace, query), m_trace(trace) {
+    UseEntryOf(this);
+  }
+  ~FinalRecordingGui() override { m_trace->push_back("~FinalRecordingGui"); }
+  void OnIndex2(int32_t) override { throw std::runtime_error("hook failed"); }
+
+ private:
+  std::vector<std::string>* m_trace;
+};
+
+// A final class with a dispatcher of its own, which its entry must reach.
+class FinalDispatchingGui final : public QXGUI_base {
+ public:
+  explicit FinalDispatchingGui(std::vector<std::string>* trace) : QXGUI_base(nullptr, 0), m_trace(trace) {
+    UseEntryOf(this);
+  }
+  QXWord Dispatch(int32_t opcode, int32_t index, int32_t value, void* ptr, float opt) override {
+    m_trace->push_back("Dispatch " + std::to_string(opcode));
+    return QXGUI_base::Dispatch(opcode, index, value, ptr, opt);
+  }
+  bool Query() override { return true; }
+
+ private:
+  std::vector<std::string>* m_trace;
+};
+
 QXWord Send(QXGuiStruct* record, int32_t opcode, int32_t index = 0, int32_t value = 0,
             void* ptr = nullptr, float opt = 0.0f) {
   return record->dispatch_entry(record, opcode, index, value, ptr, opt);
@@ -114,6 +144,19 @@ TEST_P(DispatchRouting, EachOpcodeReachesItsHookWithItsArguments) {
   Send(gui->GuiStruct(), GUI_OP_CLOSE);
 }
 
+TEST_P(DispatchRouting, TheEntryOfAFinalClassRoutesAlike) {
+  const RouteCase& c = GetParam();
+  if (c.opcode == GUI_OP_INDEX_2) GTEST_SKIP() << "this class's hook throws; tested on its own";
+  std::vector<std::string> trace;
+  HostCallbackRecorder host;
+  auto* gui = new FinalRecordingGui(&HostCallbackRecorder::Callback, &trace, c.opcode == 10 && c.index == 1);
+  RecordingGui generic(&HostCallbackRecorder::Callback, &trace);
+  ASSERT_NE(gui->GuiStruct()->dispatch_entry, generic.GuiStruct()->dispatch_entry);
+  EXPECT_EQ(Send(gui->GuiStruct(), c.opcode, c.index, c.value, PTR, c.opt), c.result);
+  EXPECT_EQ(trace, c.trace);
+  Send(gui->GuiStruct(), GUI_OP_CLOSE);
+}
+
 // opt 1.5f has the bits 1069547520.
 INSTANTIATE_TEST_SUITE_P(
     Opcodes, DispatchRouting,
@@ -146,6 +189,21 @@ TEST(QXGUI_base, CloseRunsCloseThenDestructorsAndAnswersOne) {
   auto* gui = new RecordingGui(&HostCallbackRecorder::Callback, &trace);
   EXPECT_EQ(Send(gui->GuiStruct(), GUI_OP_CLOSE), 1);
   EXPECT_EQ(trace, (std::vector<std::string>{"Close", "~RecordingGui"}));
+}
+
+TEST(QXGUI_base, EntryOfAFinalClassClosesCatchesAndUsesItsOwnDispatch) {
+  std::vector<std::string> trace;
+  HostCallbackRecorder host;
+  auto* gui = new FinalRecordingGui(&HostCallbackRecorder::Callback, &trace);
+  EXPECT_EQ(Send(gui->GuiStruct(), GUI_OP_INDEX_2, 1), 0) << "the hook threw";
+  EXPECT_EQ(Send(gui->GuiStruct(), GUI_OP_CLOSE), 1);
+  EXPECT_EQ(trace, (std::vector<std::string>{"Close", "~FinalRecordingGui", "~RecordingGui"}));
+
+  trace.clear();
+  auto* dispatching = new FinalDispatchingGui(&trace);
+  EXPECT_EQ(Send(dispatching->GuiStruct(), GUI_OP_QUERY), 1);
+  EXPECT_EQ(Send(dispatching->GuiStruct(), GUI_OP_CLOSE), 1);
+  EXPECT_EQ(trace, (std::vector<std::string>{"Dispatch 10", "Dispatch 1"}));
 }
 
 TEST(QXGUI_base, PinChangeHandleCarriesIndexAndReachesThisInstance) {
@@ -316,6 +374,15 @@ TEST(QXGUI_baseDeathTest, HostRequestWithoutCallbackStops) {
   EXPECT_DEATH(copy.dispatch_entry(nullptr, GUI_OP_QUERY, 0, 0, nullptr, 0.0f), "record != 0");
   copy.object = nullptr;
   EXPECT_DEATH(copy.dispatch_entry(&copy, GUI_OP_QUERY, 0, 0, nullptr, 0.0f), "record->object != 0");
+  // The same through the entry of a final class.
+  std::vector<std::string> trace;
+  FinalDispatchingGui final_gui(&trace);
+  EXPECT_DEATH(final_gui.HostPtrTest(nullptr), "Assertion failed: qxaudioMaster, file");
+  QXGuiStruct final_copy = *final_gui.GuiStruct();
+  EXPECT_DEATH(final_copy.dispatch_entry(nullptr, GUI_OP_QUERY, 0, 0, nullptr, 0.0f), "record != 0");
+  final_copy.object = nullptr;
+  EXPECT_DEATH(final_copy.dispatch_entry(&final_copy, GUI_OP_QUERY, 0, 0, nullptr, 0.0f),
+               "record->object != 0");
 }
 #else
 TEST(QXGUI_base, HostRequestWithoutCallbackIsRefused) {
@@ -328,6 +395,15 @@ TEST(QXGUI_base, HostRequestWithoutCallbackIsRefused) {
   EXPECT_EQ(copy.dispatch_entry(nullptr, GUI_OP_QUERY, 0, 0, nullptr, 0.0f), 0);
   copy.object = nullptr;
   EXPECT_EQ(copy.dispatch_entry(&copy, GUI_OP_CLOSE, 0, 0, nullptr, 0.0f), 0);
+  // The same through the entry of a final class.
+  std::vector<std::string> trace;
+  FinalDispatchingGui final_gui(&trace);
+  EXPECT_FALSE(final_gui.HostPtrTest(PTR));
+  QXGuiStruct final_copy = *final_gui.GuiStruct();
+  EXPECT_EQ(final_copy.dispatch_entry(nullptr, GUI_OP_QUERY, 0, 0, nullptr, 0.0f), 0);
+  final_copy.object = nullptr;
+  EXPECT_EQ(final_copy.dispatch_entry(&final_copy, GUI_OP_QUERY, 0, 0, nullptr, 0.0f), 0);
+  EXPECT_TRUE(trace.empty());
 }
 #endif
 
