@@ -7,7 +7,21 @@
 #define QX_CONTRACT_FILE "..\\qx_sdk2\\QXGUI_base"
 #include "QXContract.h"
 
-QXGUI_base::QXGUI_base(::qxaudioMaster callback, QXWord host_data) : qxaudioMaster(callback) {
+namespace {
+
+// Stands in for a host callback the host did not give, so that CallHost needs
+// no test of its own on every request: the contract failure (without checks,
+// the refusal) happens here, at the first request, as it would in CallHost.
+QXWord QX_CALL Unconnected(void*, int32_t, int32_t, int32_t, void*, float) {
+  const ::qxaudioMaster qxaudioMaster = nullptr;
+  static_cast<void>(QX_CHECK(qxaudioMaster));
+  return 0;
+}
+
+}  // namespace
+
+QXGUI_base::QXGUI_base(::qxaudioMaster callback, QXWord host_data)
+    : qxaudioMaster(callback != nullptr ? callback : &Unconnected) {
   std::memset(&m_gui_struct, 0, sizeof m_gui_struct);
   m_gui_struct.magic = QX_MAGIC_GUI;
   m_gui_struct.version = QX_RECORD_VERSION;
@@ -38,7 +52,6 @@ QXGUI_base* QXGUI_base::RefuseRecord(QXGuiStruct* record) {
 }
 
 QXWord QXGUI_base::CallHost(int32_t opcode, int32_t index, int32_t value, void* ptr, float opt) {
-  if (!QX_CHECK(qxaudioMaster)) return 0;
   return qxaudioMaster(&m_gui_struct, opcode, index, value, ptr, opt);
 }
 

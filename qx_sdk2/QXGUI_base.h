@@ -91,7 +91,7 @@ class QXGUI_base {
   }
   static QXGUI_base* RefuseRecord(QXGuiStruct* record);
 
-  ::qxaudioMaster qxaudioMaster;
+  ::qxaudioMaster qxaudioMaster;  // the host's, or Unconnected when it gave none
   QXGuiStruct m_gui_struct;
 };
 
