@@ -58,7 +58,8 @@ QXWord QX_CALL LeanDspHost(void*, int32_t opcode, int32_t, int32_t, void*, float
 
 // The host stores a new value of pin `from` and reports it; the instance reads
 // it, converts and writes the other pin.
-void EditThroughRecord(benchmark::State& state, const ModuleLibrary& library, int32_t from, const float* inputs) {
+void EditThroughRecord(benchmark::State& state, const ModuleLibrary& library, int32_t from,
+                       const float* inputs) {
   g_pins[0] = 0.0f;
   g_pins[1] = 1.0f;
   g_pins[2] = 0.0f;
