@@ -99,7 +99,14 @@ void DspHost::DeliverDue() {
 }
 
 void DspHost::Run(int32_t count) {
-  if (count <= 0) return;
+  while (count > 0 && m_record != nullptr) {
+    const int32_t block = std::min(count, m_block_size);
+    RunBlock(block);
+    count -= block;
+  }
+}
+
+void DspHost::RunBlock(int32_t count) {
   const uint32_t start = m_clock;
   m_buffer_clock = start;
   int32_t done = 0;

@@ -31,8 +31,11 @@ class DspHost {
   void Open();
   // Sends DSP_OP_CLOSE and forgets the instance; answers what it answered.
   QXWord Close();
-  // Runs `count` samples from the current clock: the process function runs up
-  // to each due event, the event is delivered, and so on to the block's end.
+  // Runs `count` samples from the current clock, one block at a time (at most
+  // the block size announced at open, which is all the buffers hold, each
+  // block's buffers starting at its first sample): in each block the process
+  // function runs up to each due event, the event is delivered, and so on to
+  // the block's end.
   void Run(int32_t count);
   // Queues an event of the host's own (a pin's new status, data): it is
   // delivered at its clock, as the instance's own posted events are.
@@ -61,6 +64,7 @@ class DspHost {
 
  private:
   QXWord Answer(void* record, int32_t opcode, int32_t index, int32_t value, void* ptr, float opt);
+  void RunBlock(int32_t count);
   void Process(int32_t offset, int32_t count);
   void DeliverDue();
 

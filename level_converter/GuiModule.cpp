@@ -5,7 +5,16 @@
 #include "QXGuiPin.h"
 
 GuiModule::GuiModule(::qxaudioMaster callback, QXWord host_data)
-    : QXGUI_base(callback, host_data), m_mode(MODE_VOLTAGE_TO_DB) {
+    // Every field has a value before the first host call, and the guard is
+    // set during it: a host that reports a pin change from inside the read of
+    // "Vref" is ignored, as it would be inside any other read.
+    : QXGUI_base(callback, host_data),
+      m_voltage(0.0f),
+      m_db(0.0f),
+      m_vref(0.0f),
+      m_busy(true),
+      m_mode(MODE_VOLTAGE_TO_DB) {
+  UseEntryOf(this);
   m_vref = GetPin(PIN_VREF)->GetValueFloat();
   // Start at the reference's 0 dB point: the pair is consistent, so a "Vref"
   // change before any edit gives a finite level instead of one computed from
@@ -35,20 +44,17 @@ void GuiModule::OnPinValueChanged(QXGuiPin* pin) {
     ~BusyGuard() { busy = false; }
   } guard{m_busy};
 
-  switch (pin->GetIndex()) {
-    case PIN_VREF:
-      m_vref = GetPin(PIN_VREF)->GetValueFloat();
-      break;
-    case PIN_VOLTAGE:
-      m_voltage = GetPin(PIN_VOLTAGE)->GetValueFloat();
-      m_mode = MODE_VOLTAGE_TO_DB;
-      break;
-    case PIN_DB:
-      m_db = GetPin(PIN_DB)->GetValueFloat();
-      m_mode = MODE_DB_TO_VOLTAGE;
-      break;
-    default:
-      break;
+  // The edited pins first: as a chain in this order the compiler keeps their
+  // path shorter than a switch does.
+  const int32_t index = pin->GetIndex();
+  if (index == PIN_VOLTAGE) {
+    m_voltage = GetPin(PIN_VOLTAGE)->GetValueFloat();
+    m_mode = MODE_VOLTAGE_TO_DB;
+  } else if (index == PIN_DB) {
+    m_db = GetPin(PIN_DB)->GetValueFloat();
+    m_mode = MODE_DB_TO_VOLTAGE;
+  } else if (index == PIN_VREF) {
+    m_vref = GetPin(PIN_VREF)->GetValueFloat();
   }
 
   if (m_mode == MODE_VOLTAGE_TO_DB) {

@@ -8,7 +8,8 @@
 
 #include "QXGUI_base.h"
 
-class GuiModule : public QXGUI_base {
+// Final: the record's entry calls straight into this class (UseEntryOf).
+class GuiModule final : public QXGUI_base {
  public:
   enum : int16_t { MODE_VOLTAGE_TO_DB = 1, MODE_DB_TO_VOLTAGE = 2 };
   enum : int32_t { PIN_VOLTAGE = 0, PIN_VREF = 1, PIN_DB = 2 };

@@ -13,7 +13,6 @@ namespace {
 const char ID[] = QX_MODULE_ID;
 // Two paragraphs: the module and its version, then what it is.
 const char ABOUT[] = QX_MODULE_ID ", version " QX_VERSION_MAJOR_MINOR_TEXT "\n\n" QX_MODULE_DESCRIPTION;
-constexpr int32_t FLAGS = 256;
 
 }  // namespace
 
@@ -24,7 +23,7 @@ extern "C" QX_EXPORT bool QX_CALL getModuleProperties(int32_t index, QXModulePro
   properties->name = ID;
   properties->id = ID;
   properties->about = ABOUT;
-  properties->flags = FLAGS;
+  properties->flags = QX_MODULE_FLAGS;
   return true;
 }
 

@@ -7,10 +7,24 @@
 #define QX_CONTRACT_FILE "..\\qx_sdk2\\QXGUI_base"
 #include "QXContract.h"
 
-QXGUI_base::QXGUI_base(::qxaudioMaster callback, QXWord host_data) : qxaudioMaster(callback) {
+namespace {
+
+// Stands in for a host callback the host did not give, so that CallHost needs
+// no test of its own on every request: the contract failure (without checks,
+// the refusal) happens here, at the first request, as it would in CallHost.
+QXWord QX_CALL Unconnected(void*, int32_t, int32_t, int32_t, void*, float) {
+  const ::qxaudioMaster qxaudioMaster = nullptr;
+  static_cast<void>(QX_CHECK(qxaudioMaster));
+  return 0;
+}
+
+}  // namespace
+
+QXGUI_base::QXGUI_base(::qxaudioMaster callback, QXWord host_data)
+    : qxaudioMaster(callback != nullptr ? callback : &Unconnected) {
   std::memset(&m_gui_struct, 0, sizeof m_gui_struct);
   m_gui_struct.magic = QX_MAGIC_GUI;
-  m_gui_struct.version = 1;
+  m_gui_struct.version = QX_RECORD_VERSION;
   m_gui_struct.dispatch_entry = &DispatchEntry;
   m_gui_struct.host_data = host_data;
   m_gui_struct.object = this;
@@ -18,66 +32,26 @@ QXGUI_base::QXGUI_base(::qxaudioMaster callback, QXWord host_data) : qxaudioMast
 
 QXWord QXGUI_base::DispatchEntry(QXGuiStruct* record, int32_t opcode, int32_t index, int32_t value,
                                  void* ptr, float opt) noexcept {
-  if (!QX_CHECK(record != 0 && record->object != 0)) return 0;
+  QXGUI_base* object = ObjectOf(record);
+  if (object == nullptr) return 0;
   // Nothing may unwind into the host; a hook that throws is answered with 0.
   try {
-    return static_cast<QXGUI_base*>(record->object)->Dispatch(opcode, index, value, ptr, opt);
+    return object->Dispatch(opcode, index, value, ptr, opt);
   } catch (...) {
     return 0;
   }
 }
 
 QXWord QXGUI_base::Dispatch(int32_t opcode, int32_t index, int32_t value, void* ptr, float opt) {
-  const QXPoint point{index, value};
-  switch (opcode) {
-    case GUI_OP_OPEN:
-      Open(index == 1);
-      return 0;
-    case GUI_OP_CLOSE:
-      Close();
-      delete this;
-      return 1;
-    case GUI_OP_INDEXED_DATA:
-      OnIndexedData(index, ptr);
-      return 0;
-    case GUI_OP_POINT_1:
-      OnPoint1(ptr, opt, point);
-      return 0;
-    case GUI_OP_POINT_2:
-      OnPoint2(ptr, opt, point);
-      return 0;
-    case GUI_OP_POINT_3:
-      OnPoint3(ptr, opt, point);
-      return 0;
-    case GUI_OP_MESSAGE:
-      OnMessage(value, index, ptr);
-      return 0;
-    case GUI_OP_PIN_VALUE_CHANGED: {
-      QXGuiPin pin(index, this);
-      OnPinValueChanged(&pin);
-      return 0;
-    }
-    case GUI_OP_DATA_1:
-      OnData1(ptr);
-      return 0;
-    case GUI_OP_DATA_2:
-      OnData2(ptr);
-      return 0;
-    case GUI_OP_QUERY:
-      return Query() ? 1 : 0;
-    case GUI_OP_INDEX_1:
-      OnIndex1(index);
-      return 0;
-    case GUI_OP_INDEX_2:
-      OnIndex2(index);
-      return 0;
-    default:
-      return 0;
-  }
+  return Route(this, opcode, index, value, ptr, opt);
+}
+
+QXGUI_base* QXGUI_base::RefuseRecord(QXGuiStruct* record) {
+  static_cast<void>(QX_CHECK(record != 0 && record->object != 0));
+  return nullptr;
 }
 
 QXWord QXGUI_base::CallHost(int32_t opcode, int32_t index, int32_t value, void* ptr, float opt) {
-  if (!QX_CHECK(qxaudioMaster)) return 0;
   return qxaudioMaster(&m_gui_struct, opcode, index, value, ptr, opt);
 }
 

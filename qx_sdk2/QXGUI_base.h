@@ -6,10 +6,17 @@
 
 #include <cstdint>
 #include <string>
+#include <type_traits>
 
+#include "QXGuiPin.h"
 #include "QXHostInterface.h"
 
-class QXGuiPin;
+// Asks the compiler to inline every call inside a function into it.
+#if defined(__GNUC__) || defined(__clang__)
+#define QX_FLATTEN __attribute__((flatten))
+#else
+#define QX_FLATTEN
+#endif
 
 // A point handed to the point hooks: x from the call's index, y from its value.
 struct QXPoint {
@@ -58,12 +65,111 @@ class QXGUI_base {
   // (index, this) and returns it. Use it before anything calls GetPin again.
   QXGuiPin* GetPin(int32_t index);
 
+ protected:
+  // For a module class declared final, called in its constructor: the
+  // record's entry then knows the class, so Dispatch and the hooks are
+  // resolved when the module is compiled and inlined into the entry instead of
+  // reached through two virtual calls. What the host sees is unchanged.
+  template <class Final>
+  void UseEntryOf(Final* self);
+
  private:
   static QXWord QX_CALL DispatchEntry(QXGuiStruct* record, int32_t opcode, int32_t index,
                                       int32_t value, void* ptr, float opt) noexcept;
+  template <class Final>
+  QX_FLATTEN static QXWord QX_CALL FinalDispatchEntry(QXGuiStruct* record, int32_t opcode, int32_t index,
+                                                      int32_t value, void* ptr, float opt) noexcept;
+  // The routing of Dispatch, for the base (virtual hooks) and for a final
+  // class (its own hooks, called directly).
+  template <class Self>
+  static QXWord Route(Self* self, int32_t opcode, int32_t index, int32_t value, void* ptr, float opt);
+  // The object a record leads to, or null (a contract failure) for a null
+  // record or object.
+  static QXGUI_base* ObjectOf(QXGuiStruct* record) {
+    if (record == nullptr || record->object == nullptr) return RefuseRecord(record);
+    return static_cast<QXGUI_base*>(record->object);
+  }
+  static QXGUI_base* RefuseRecord(QXGuiStruct* record);
 
-  ::qxaudioMaster qxaudioMaster;
+  ::qxaudioMaster qxaudioMaster;  // the host's, or Unconnected when it gave none
   QXGuiStruct m_gui_struct;
 };
+
+template <class Final>
+void QXGUI_base::UseEntryOf(Final* self) {
+  static_assert(std::is_final<Final>::value, "a further derived class could override what the entry calls");
+  static_assert(std::is_base_of<QXGUI_base, Final>::value, "a GUI module class");
+  static_cast<void>(self);
+  m_gui_struct.dispatch_entry = &FinalDispatchEntry<Final>;
+}
+
+template <class Final>
+QXWord QX_CALL QXGUI_base::FinalDispatchEntry(QXGuiStruct* record, int32_t opcode, int32_t index,
+                                              int32_t value, void* ptr, float opt) noexcept {
+  QXGUI_base* object = ObjectOf(record);
+  if (object == nullptr) return 0;
+  // Nothing may unwind into the host; a hook that throws is answered with 0.
+  try {
+    auto* self = static_cast<Final*>(object);
+    using BaseDispatch = QXWord (QXGUI_base::*)(int32_t, int32_t, int32_t, void*, float);
+    if constexpr (std::is_same<decltype(&Final::Dispatch), BaseDispatch>::value) {
+      return Route(self, opcode, index, value, ptr, opt);
+    } else {
+      return self->Dispatch(opcode, index, value, ptr, opt);
+    }
+  } catch (...) {
+    return 0;
+  }
+}
+
+template <class Self>
+QXWord QXGUI_base::Route(Self* self, int32_t opcode, int32_t index, int32_t value, void* ptr, float opt) {
+  const QXPoint point{index, value};
+  switch (opcode) {
+    case GUI_OP_OPEN:
+      self->Open(index == 1);
+      return 0;
+    case GUI_OP_CLOSE:
+      self->Close();
+      delete self;
+      return 1;
+    case GUI_OP_INDEXED_DATA:
+      self->OnIndexedData(index, ptr);
+      return 0;
+    case GUI_OP_POINT_1:
+      self->OnPoint1(ptr, opt, point);
+      return 0;
+    case GUI_OP_POINT_2:
+      self->OnPoint2(ptr, opt, point);
+      return 0;
+    case GUI_OP_POINT_3:
+      self->OnPoint3(ptr, opt, point);
+      return 0;
+    case GUI_OP_MESSAGE:
+      self->OnMessage(value, index, ptr);
+      return 0;
+    case GUI_OP_PIN_VALUE_CHANGED: {
+      QXGuiPin pin(index, self);
+      self->OnPinValueChanged(&pin);
+      return 0;
+    }
+    case GUI_OP_DATA_1:
+      self->OnData1(ptr);
+      return 0;
+    case GUI_OP_DATA_2:
+      self->OnData2(ptr);
+      return 0;
+    case GUI_OP_QUERY:
+      return self->Query() ? 1 : 0;
+    case GUI_OP_INDEX_1:
+      self->OnIndex1(index);
+      return 0;
+    case GUI_OP_INDEX_2:
+      self->OnIndex2(index);
+      return 0;
+    default:
+      return 0;
+  }
+}
 
 #endif  // QX_SDK2_QXGUI_BASE_H

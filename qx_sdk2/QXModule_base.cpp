@@ -40,7 +40,7 @@ QXModule_base::QXModule_base(::qxaudioMaster callback, QXWord host_data)
   m_module_struct.dispatch_entry = &DispatchEntry;
   m_module_struct.host_data = host_data;
   m_module_struct.object = this;
-  m_module_struct.version = 1;
+  m_module_struct.version = QX_RECORD_VERSION;
   m_sample_rate = 44100.0f;
   m_block_size = 1024;
 }
@@ -73,20 +73,40 @@ void QXModule_base::EventEntry(void* object, QXEvent* e) noexcept {
 }
 
 QXWord QXModule_base::Dispatch(int32_t opcode, int32_t index, int32_t value, void* ptr, float opt) {
+  // The set-up calls are where the run-function table may grow: before the
+  // hook, and while it posts, so that it leaves room for the process path.
+  struct SetupCall {
+    QXModule_base& module;
+    bool was_in_setup;
+    explicit SetupCall(QXModule_base& m) : module(m), was_in_setup(m.m_in_setup) {
+      module.m_in_setup = true;
+      module.m_run_functions.MakeRoom();
+    }
+    ~SetupCall() {
+      module.m_run_functions.MakeRoom();
+      module.m_in_setup = was_in_setup;
+    }
+  };
   switch (opcode) {
-    case DSP_OP_OPEN:
+    case DSP_OP_OPEN: {
+      SetupCall setup(*this);
       Open();
       return 0;
+    }
     case DSP_OP_CLOSE:
       Close();
       delete this;
       return 1;
-    case DSP_OP_CHANGE_SAMPLE_RATE:
+    case DSP_OP_CHANGE_SAMPLE_RATE: {
+      SetupCall setup(*this);
       SetSampleRate(opt);
       return 0;
-    case DSP_OP_CHANGE_BLOCK_SIZE:
+    }
+    case DSP_OP_CHANGE_BLOCK_SIZE: {
+      SetupCall setup(*this);
       SetBlockSize(value);
       return 0;
+    }
     case DSP_OP_GET_PIN_PROPERTIES: {
       auto* p = static_cast<QXPinProperties*>(ptr);
       if (!QX_CHECK(p != 0)) return 0;
@@ -109,10 +129,10 @@ QXWord QXModule_base::Dispatch(int32_t opcode, int32_t index, int32_t value, voi
       OnMessage(value, index, ptr);
       return 0;
     case DSP_OP_GET_PROCESS_INFO:
-      s_process_info.kind = 1;
+      s_process_info.kind = QX_PROCESS_INFO_KIND;
       s_process_info.size = static_cast<int32_t>(sizeof m_process_function);
       s_process_info.address = &m_process_function;
-      s_process_info.tag = 1002;
+      s_process_info.tag = QX_PROCESS_INFO_TAG;
       return reinterpret_cast<QXWord>(&s_process_info);
     default:
       return 0;
@@ -215,41 +235,25 @@ void QXModule_base::OnEvent(QXEvent* e) {
   }
 }
 
-void QXModule_base::AddEvent(uint32_t p_time_stamp, int32_t event_type, int32_t arg1, int32_t arg2,
-                             int32_t arg3) {
+void QXModule_base::AddEvent(uint32_t p_time_stamp, int32_t event_type, QXWord arg1, QXWord arg2,
+                             QXWord arg3) {
   PostEvent(p_time_stamp, event_type, arg1, arg2, arg3);
 }
 
-void QXModule_base::PostRunFunction(uint32_t p_time_stamp, QXRunFunction f) {
-  const uintptr_t word = WordsOf(f).code;
-  if (!QX_CHECK(RememberRunFunction(word))) return;
+void QXModule_base::PostRunFunction(uint32_t p_time_stamp, uintptr_t word) {
   PostEvent(p_time_stamp, ET_RUN_FUNCTION, 0, 0, static_cast<QXWord>(word));
-}
-
-bool QXModule_base::RememberRunFunction(uintptr_t first_word) {
-  if (first_word == 0) return false;
-  for (uintptr_t& slot : m_run_functions) {
-    if (slot == first_word) return true;
-    if (slot == 0) {
-      slot = first_word;
-      return true;
-    }
-  }
-  return false;  // more distinct run functions than any module needs
-}
-
-bool QXModule_base::IsRunFunction(uintptr_t first_word) const {
-  if (first_word == 0) return false;
-  for (uintptr_t slot : m_run_functions) {
-    if (slot == first_word) return true;
-  }
-  return false;
 }
 
 void QXModule_base::PostEvent(uint32_t p_time_stamp, int32_t event_type, QXWord arg1, QXWord arg2,
                               QXWord arg3) {
   if (qxaudioMaster == nullptr) return;
   if (!QX_CHECK(p_time_stamp >= SampleClock())) return;
+  if (event_type == ET_RUN_FUNCTION) {
+    if (m_in_setup) m_run_functions.MakeRoom();
+    // Before the host has it: a host may deliver an event for the current
+    // clock from inside this very call.
+    m_run_functions.Remember(static_cast<uintptr_t>(arg3));
+  }
   QXEvent e{p_time_stamp, event_type, arg1, arg2, arg3, 0};
   CallHost(HOST_OP_ADD_EVENT, 0, 0, &e, 0.0f);
 }

@@ -6,9 +6,11 @@
 #define QX_SDK2_QXMODULE_BASE_H
 
 #include <cstdint>
+#include <cstring>
 #include <type_traits>
 
 #include "QXHostInterface.h"
+#include "QXRunFunctionSet.h"
 
 class QXPin;
 class QXModule_base;
@@ -72,13 +74,40 @@ class QXModule_base {
   QXProcessFunction ProcessFunction() const { return m_process_function; }
   void ProcessNothing(int32_t /*offset*/, int32_t /*count*/) {}
 
-  // Posts an event for `p_time_stamp`, the current sample clock or later.
-  void AddEvent(uint32_t p_time_stamp, int32_t event_type, int32_t arg1, int32_t arg2, int32_t arg3);
-  // Posts a run-function event that runs `f` on this instance at `p_time_stamp`.
-  template <class M>
-  void RunDelayed(uint32_t p_time_stamp, void (M::*f)()) {
+  // Timed events. A post goes to the host (HOST_OP_ADD_EVENT) for
+  // `p_time_stamp`, the current sample clock or later; a past clock is a
+  // contract failure, or without checks a refused post. Without a host
+  // callback nothing is checked and nothing is posted.
+  //
+  // Run-function events name code by its address, so an instance runs only
+  // code it posted itself: the first word of every ET_RUN_FUNCTION event this
+  // instance posts, through RunDelayed or through AddEvent, is remembered when
+  // the host is given the event (not for a refused post), and a delivered
+  // event naming any other word does nothing (a contract failure with checks).
+  // Remembering never allocates: the table holds 64 words in the instance and
+  // grows only at the set-up calls (DSP_OP_OPEN, DSP_OP_CHANGE_SAMPLE_RATE,
+  // DSP_OP_CHANGE_BLOCK_SIZE), which leave it at most half full. Its limit: a
+  // module that posts more new functions between two set-up calls than the
+  // table has room for (at least 32) makes the instance stop checking for the
+  // rest of its life, so that no event is lost and the audio thread does not
+  // allocate; every word but 0 is then run as the host delivers it.
+
+  // Posts an event of any kind; arg4 is 0.
+  void AddEvent(uint32_t p_time_stamp, int32_t event_type, QXWord arg1, QXWord arg2, QXWord arg3);
+  // Posts a run-function event that runs `f` on this instance at
+  // `p_time_stamp`. `f` takes no argument; a result, if any, is not used. Only
+  // its first word travels, so its adjustment is taken as 0.
+  template <class M, class R>
+  void RunDelayed(uint32_t p_time_stamp, R (M::*f)()) {
     static_assert(std::is_base_of<QXModule_base, M>::value, "a member function of the module class");
-    PostRunFunction(p_time_stamp, static_cast<QXRunFunction>(f));
+    static_assert(IsRegisterResult<R>(), "a result the caller may ignore");
+    PostRunFunction(p_time_stamp, CodeWordOf(f));
+  }
+  template <class M, class R>
+  void RunDelayed(uint32_t p_time_stamp, R (M::*f)() const) {
+    static_assert(std::is_base_of<QXModule_base, M>::value, "a member function of the module class");
+    static_assert(IsRegisterResult<R>(), "a result the caller may ignore");
+    PostRunFunction(p_time_stamp, CodeWordOf(f));
   }
 
  private:
@@ -86,11 +115,27 @@ class QXModule_base {
                                       int32_t value, void* ptr, float opt) noexcept;
   static void QX_CALL EventEntry(void* object, QXEvent* e) noexcept;
 
-  void PostRunFunction(uint32_t p_time_stamp, QXRunFunction f);
-  // Run-function events name code by address: only code this instance posted
-  // may run, so a host cannot make the instance jump anywhere.
-  bool RememberRunFunction(uintptr_t first_word);
-  bool IsRunFunction(uintptr_t first_word) const;
+  // A run function is called as one without a result: its result must come
+  // back in a register, not in memory the caller provides (a class) nor on
+  // the x87 stack (a floating-point result on 32-bit x86), which the call
+  // would leave unbalanced.
+  template <class R>
+  static constexpr bool IsRegisterResult() {
+    return std::is_void<R>::value || std::is_integral<R>::value || std::is_enum<R>::value ||
+           std::is_pointer<R>::value || std::is_reference<R>::value;
+  }
+  // The first word of a member-function pointer: its code address, or a
+  // virtual function's table offset plus 1.
+  template <class F>
+  static uintptr_t CodeWordOf(F f) {
+    static_assert(sizeof f == 2 * sizeof(uintptr_t), "two-word member-function pointer");
+    uintptr_t word;
+    std::memcpy(&word, &f, sizeof word);
+    return word;
+  }
+
+  void PostRunFunction(uint32_t p_time_stamp, uintptr_t word);
+  bool IsRunFunction(uintptr_t first_word) const { return m_run_functions.Admits(first_word); }
   void PostEvent(uint32_t p_time_stamp, int32_t event_type, QXWord arg1, QXWord arg2, QXWord arg3);
   // The code a member-function pointer's first word leads to on this object.
   uintptr_t CodeAddress(uintptr_t first_word) const;
@@ -103,7 +148,8 @@ class QXModule_base {
   QXPin* m_pins;
   QXProcessFunction m_process_function;
   int32_t m_pin_count = 0;  // elements of m_pins, for bounds checks
-  uintptr_t m_run_functions[8] = {};  // first words posted by RunDelayed; 0 is free
+  QXRunFunctionSet m_run_functions;  // first words of the run functions posted
+  bool m_in_setup = false;           // inside a set-up call: the table may grow
 };
 
 #endif  // QX_SDK2_QXMODULE_BASE_H

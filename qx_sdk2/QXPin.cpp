@@ -10,7 +10,7 @@ void QXPin::Init(QXModule_base* module, int32_t id, int32_t datatype, void* vari
   m_module = module;
   m_id = id;
   m_datatype = datatype;
-  m_status = 0;
+  m_status = QX_PIN_STATUS_NONE;
   if (variable != nullptr) {
     m_variable_ptr = variable;
     m_storage.int_value = 0;
@@ -45,7 +45,7 @@ void QXPin::OnStatusUpdate(int32_t status) {
   if (m_module == nullptr) return;
   m_status = status;
   m_module->OnPinStatusChange(this);
-  if (status == 1) m_status = 0;
+  if (status == QX_PIN_STATUS_MOMENTARY) m_status = QX_PIN_STATUS_NONE;
 }
 
 void QXPin::TransmitStatusChange(uint32_t sampleclock, int32_t status) {

@@ -92,6 +92,26 @@ TEST(Allocation, DspProcessCallAllocatesNothing) {
   host.Close();
 }
 
+// Answers every DSP call with 0 and keeps nothing, so that only the instance
+// could allocate.
+QXWord QX_CALL SilentHost(void*, int32_t, int32_t, int32_t, void*, float) { return 0; }
+
+TEST(Allocation, PostingRunFunctionsAllocatesNothing) {
+  auto* module = new DescribedModule(&SilentHost, 0);
+  QXModuleStruct* s = module->ModuleStruct();
+  // As from a process call: more distinct functions than the table holds
+  // before a set-up call, then after one.
+  EXPECT_EQ(AllocationsDuring([&] { module->PostNumbered<0, 40>(0); }), 0);
+  s->dispatch_entry(s, DSP_OP_OPEN, 0, 0, nullptr, 0.0f);
+  EXPECT_EQ(AllocationsDuring([&] {
+              module->PostNumbered<40, 30>(0);
+              module->PostNumbered<0, 100>(0);
+              module->AddEvent(0, ET_DATA, 1, 2, 3);
+            }),
+            0);
+  EXPECT_EQ(s->dispatch_entry(s, DSP_OP_CLOSE, 0, 0, nullptr, 0.0f), 1);
+}
+
 // ------------------------------------------------- when memory runs out
 
 TEST(OutOfMemory, FactoryAnswersNullForBothTypes) {

@@ -54,6 +54,10 @@ TEST_F(Exports, RefusedIndicesStillGetTheVersionAndNothingElse) {
   }
 }
 
+TEST_F(Exports, NullPropertiesRecordIsRefused) {
+  for (int32_t index : {0, 1}) EXPECT_FALSE(library->GetModuleProperties(index, nullptr)) << index;
+}
+
 TEST_F(Exports, FactoryMakesDistinctInstancesOfBothTypes) {
   DspHost dsp_a(0), dsp_b(0);
   auto* a = static_cast<QXModuleStruct*>(library->MakeModule(0, 1, &DspHost::Callback, dsp_a.HostData()));

@@ -3,11 +3,15 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <memory>
+#include <new>
+#include <stdexcept>
 
 #include "GuiHost.h"
 #include "GuiModule.h"
+#include "HostCallbackRecorder.h"
 #include "ParamName.h"
 
 namespace {
@@ -45,6 +49,44 @@ TEST(GuiModule, ConstructionReadsVrefOnceWithItsOwnRecord) {
   EXPECT_EQ(host.Log()[0].opcode, GUIHOST_OP_READ_PIN_VALUE);
   EXPECT_EQ(host.Log()[0].index, REF);
   EXPECT_EQ(host.Close(), 1);
+}
+
+TEST(GuiModule, ReportFromInsideTheConstructorsReadIsIgnored) {
+  // The instance is built over storage holding 0x00 or 0x01, as a heap may
+  // leave it, and the host reports a pin from inside the read of "Vref".
+  for (const int fill : {0x00, 0x01}) {
+    for (const int32_t reported : {V, REF, DB, 3}) {
+      HostCallbackRecorder host;
+      bool reentered = false;
+      host.answer = [&](int32_t opcode, int32_t index, int32_t, void* ptr) -> QXWord {
+        if (opcode != GUIHOST_OP_READ_PIN_VALUE) return 0;
+        auto* record = static_cast<QXGuiStruct*>(const_cast<void*>(host.calls.back().record));
+        if (!reentered) {
+          reentered = true;
+          record->dispatch_entry(record, GUI_OP_PIN_VALUE_CHANGED, reported, 0, nullptr, 0.0f);
+        }
+        const float value = index == REF ? 1.0f : 10.0f;
+        std::memcpy(ptr, &value, sizeof value);
+        return 0;
+      };
+      alignas(GuiModule) unsigned char storage[sizeof(GuiModule)];
+      std::memset(storage, fill, sizeof storage);
+      auto* module = new (storage) GuiModule(&HostCallbackRecorder::Callback, 0);
+      ASSERT_TRUE(reentered);
+      ASSERT_EQ(host.calls.size(), 1u) << "fill " << fill << ", pin " << reported;
+      EXPECT_EQ(host.calls[0].index, REF);
+
+      // The guard is clear again: an edit of "Voltage" to 10 gives 20 dB.
+      host.calls.clear();
+      QXGuiStruct* record = module->GuiStruct();
+      record->dispatch_entry(record, GUI_OP_PIN_VALUE_CHANGED, V, 0, nullptr, 0.0f);
+      ASSERT_EQ(host.calls.size(), 2u);
+      EXPECT_EQ(host.calls[1].opcode, GUIHOST_OP_WRITE_PIN_VALUE);
+      EXPECT_EQ(host.calls[1].index, DB);
+      EXPECT_EQ(host.calls[1].opt, 20.0f);
+      module->~GuiModule();
+    }
+  }
 }
 
 TEST(GuiModule, EditReadsThePinThenWritesTheOtherOnly) {
@@ -110,7 +152,24 @@ INSTANTIATE_TEST_SUITE_P(
         Conversion{"VeryNegativeDbIsZero", 1.0f, DB, -1000.0f, V, 0.0f},
         Conversion{"VrefZeroInDbDirectionIsZero", 0.0f, DB, 10.0f, V, 0.0f},
         Conversion{"VrefZeroWithInfinitePowerIsNaN", 0.0f, DB, 1.0e30f, V, QNAN},
-        Conversion{"NaNPropagates", 1.0f, V, QNAN, DB, QNAN}),
+        Conversion{"NaNPropagates", 1.0f, V, QNAN, DB, QNAN},
+        // Bit-exact where the specified sequence (double quotient, double
+        // log10 or pow, double product, one rounding when stored) and a
+        // plausible other one differ; each expectation is the float nearest
+        // the exact value, computed apart. The other sequence named gives:
+        // the quotient in single precision -1.95630741,
+        Conversion{"QuotientInDoubleNotSingle", 31.3719997f, V, 25.0453339f, DB, -1.95630753f},
+        // a difference of two logarithms 1.3176159e-06 and 6.91335401e-07,
+        Conversion{"QuotientNotLogDifference", 2.55020464e32f, V, 2.55020503e32f, DB, 1.31761601e-06f},
+        Conversion{"QuotientNotLogDifferenceNearVref", 47.9275856f, V, 47.9275894f, DB, 6.91335458e-07f},
+        // a multiplication by the reciprocal of "Vref" -9.64327423e-16,
+        Conversion{"QuotientNotReciprocalProduct", 10.1792879f, V, 10.1792879f, DB, 0.0f},
+        // the logarithm rounded to single precision before the product 56.6896896,
+        Conversion{"ProductOfTheDoubleLogarithm", 96.2581177f, V, 65753.9766f, DB, 56.6896935f},
+        // the power rounded to single precision before the product 117.628746,
+        Conversion{"ProductOfTheDoublePower", 97.2072983f, DB, 1.65629244f, V, 117.628754f},
+        // the exponent rounded to single precision 0.0519411527.
+        Conversion{"ExponentInDouble", 24.2981339f, DB, -53.401226f, V, 0.0519411564f}),
     ParamName());
 
 TEST(GuiModule, HalfVoltIsTheFloatNearestTheExactLevel) {
@@ -127,7 +186,7 @@ TEST(GuiModule, VrefChangeRepeatsTheLastDirection) {
   s.host.EditFloat(DB, -6.0f);
   s.host.ClearLog();
   s.host.EditFloat(REF, 2.0f);
-  EXPECT_EQ(s.Writes(), (Writes{{V, GuiModule::DbToVoltage(-6.0f, 2.0f)}}));
+  EXPECT_EQ(s.Writes(), (Writes{{V, 1.00237441f}})) << "2 · 10^(-6/20)";
   EXPECT_EQ(s.host.Float(DB), -6.0f) << "the side edited last keeps its value";
 
   s.host.EditFloat(V, 4.0f);
@@ -198,11 +257,33 @@ TEST(GuiModule, DeferredEchoIsHandledLikeANewEdit) {
   ASSERT_EQ(writes.size(), 2u);
   EXPECT_EQ(writes[0], (std::pair<int32_t, float>{V, 0.50118721f}));
   EXPECT_EQ(writes[1].first, DB);
-  EXPECT_EQ(writes[1].second, GuiModule::VoltageToDb(0.50118721f, 1.0f));
+  EXPECT_EQ(writes[1].second, -6.00000048f) << "20 · log10(0.50118721)";
   // The echo switched to voltage to decibels.
   s.host.ClearLog();
   s.host.EditFloat(REF, 2.0f);
   EXPECT_EQ(s.Writes()[0].first, DB);
+}
+
+TEST(GuiModule, HostCallbackThatThrowsLeavesTheGuardClear) {
+  HostCallbackRecorder host;
+  bool fail = false;
+  host.answer = [&](int32_t opcode, int32_t index, int32_t, void* ptr) -> QXWord {
+    if (opcode != GUIHOST_OP_READ_PIN_VALUE) return 0;
+    if (fail) throw std::runtime_error("the host failed");
+    const float value = index == REF ? 1.0f : 10.0f;
+    std::memcpy(ptr, &value, sizeof value);
+    return 0;
+  };
+  QXGuiStruct* record = (new GuiModule(&HostCallbackRecorder::Callback, 0))->GuiStruct();
+  fail = true;
+  EXPECT_EQ(record->dispatch_entry(record, GUI_OP_PIN_VALUE_CHANGED, V, 0, nullptr, 0.0f), 0);
+  fail = false;
+  host.calls.clear();
+  record->dispatch_entry(record, GUI_OP_PIN_VALUE_CHANGED, V, 0, nullptr, 0.0f);
+  ASSERT_EQ(host.calls.size(), 2u) << "the next report is handled";
+  EXPECT_EQ(host.calls[1].index, DB);
+  EXPECT_EQ(host.calls[1].opt, 20.0f);
+  EXPECT_EQ(record->dispatch_entry(record, GUI_OP_CLOSE, 0, 0, nullptr, 0.0f), 1);
 }
 
 TEST(GuiModule, InstancesKeepTheirOwnState) {

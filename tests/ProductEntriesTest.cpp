@@ -72,8 +72,9 @@ TEST_F(ProductEntries, BlockIsSplitAtAnEventAndProcessedAroundIt) {
 }
 
 TEST_F(ProductEntries, ProcessEntryIsCalledForEveryBlock) {
-  for (int block = 0; block < 100; ++block) host.Run(256);
-  EXPECT_EQ(host.SleepRequests(), 100u);
+  // Each run of 256 samples is four blocks of the 64 the host announced.
+  for (int run = 0; run < 100; ++run) host.Run(256);
+  EXPECT_EQ(host.SleepRequests(), 400u);
   EXPECT_EQ(host.Clock(), 25600u);
   for (const HostCall& call : host.Log()) EXPECT_EQ(call.record, host.Record());
 }

@@ -10,6 +10,7 @@
 
 #include "DeathRegex.h"
 #include "HostCallbackRecorder.h"
+#include "HostLayout.h"
 #include "ParamName.h"
 #include "QXContract.h"
 #include "QXGUI_base.h"
@@ -60,6 +61,36 @@ class RecordingGui : public QXGUI_base {
   bool m_query;
 };
 
+// The same hooks reached through the entry of a final class.
+class FinalRecordingGui final : public RecordingGui {
+ public:
+  FinalRecordingGui(::qxaudioMaster callback, std::vector<std::string>* trace, bool query = false)
+      : RecordingGui(callback, trace, query), m_trace(trace) {
+    UseEntryOf(this);
+  }
+  ~FinalRecordingGui() override { m_trace->push_back("~FinalRecordingGui"); }
+  void OnIndex2(int32_t) override { throw std::runtime_error("hook failed"); }
+
+ private:
+  std::vector<std::string>* m_trace;
+};
+
+// A final class with a dispatcher of its own, which its entry must reach.
+class FinalDispatchingGui final : public QXGUI_base {
+ public:
+  explicit FinalDispatchingGui(std::vector<std::string>* trace) : QXGUI_base(nullptr, 0), m_trace(trace) {
+    UseEntryOf(this);
+  }
+  QXWord Dispatch(int32_t opcode, int32_t index, int32_t value, void* ptr, float opt) override {
+    m_trace->push_back("Dispatch " + std::to_string(opcode));
+    return QXGUI_base::Dispatch(opcode, index, value, ptr, opt);
+  }
+  bool Query() override { return true; }
+
+ private:
+  std::vector<std::string>* m_trace;
+};
+
 QXWord Send(QXGuiStruct* record, int32_t opcode, int32_t index = 0, int32_t value = 0,
             void* ptr = nullptr, float opt = 0.0f) {
   return record->dispatch_entry(record, opcode, index, value, ptr, opt);
@@ -72,17 +103,15 @@ TEST(QXGUI_base, FreshRecordIsMagicVersionEntryHostDataObjectThenZeros) {
   HostCallbackRecorder host;
   auto* gui = new RecordingGui(&HostCallbackRecorder::Callback, &trace);
   QXGuiStruct* record = gui->GuiStruct();
-#if defined(__i386__)
-  uint32_t words[10];
-  static_assert(sizeof words == sizeof *record, "ten words");
-  std::memcpy(words, record, sizeof words);
-  EXPECT_EQ(words[0], 0x5158504Du);
-  EXPECT_EQ(words[1], 1u);
-  EXPECT_EQ(words[2], reinterpret_cast<uint32_t>(record->dispatch_entry));
-  EXPECT_EQ(words[3], 0x1234u);
-  EXPECT_EQ(words[4], reinterpret_cast<uint32_t>(static_cast<QXGUI_base*>(gui)));
-  for (int i = 5; i < 10; ++i) EXPECT_EQ(words[i], 0u) << "word " << i;
-#endif
+  // The ten words as the host reads them, where it looks for them on this target.
+  using host_layout::FieldAt;
+  using host_layout::GUI_FIELDS;
+  EXPECT_EQ(FieldAt(record, GUI_FIELDS, 0), 0x5158504Du);
+  EXPECT_EQ(FieldAt(record, GUI_FIELDS, 1), 1u);
+  EXPECT_EQ(FieldAt(record, GUI_FIELDS, 2), reinterpret_cast<uintptr_t>(record->dispatch_entry));
+  EXPECT_EQ(FieldAt(record, GUI_FIELDS, 3), 0x1234u);
+  EXPECT_EQ(FieldAt(record, GUI_FIELDS, 4), host_layout::WordOf(static_cast<QXGUI_base*>(gui)));
+  for (size_t i = 5; i < 10; ++i) EXPECT_EQ(FieldAt(record, GUI_FIELDS, i), 0u) << "word " << i;
   const unsigned char magic_bytes[4] = {0x4D, 0x50, 0x58, 0x51};
   EXPECT_EQ(std::memcmp(record, magic_bytes, 4), 0);
   EXPECT_EQ(record->version, 1);
@@ -112,6 +141,19 @@ TEST_P(DispatchRouting, EachOpcodeReachesItsHookWithItsArguments) {
   EXPECT_EQ(Send(gui->GuiStruct(), c.opcode, c.index, c.value, PTR, c.opt), c.result);
   EXPECT_EQ(trace, c.trace);
   trace.clear();
+  Send(gui->GuiStruct(), GUI_OP_CLOSE);
+}
+
+TEST_P(DispatchRouting, TheEntryOfAFinalClassRoutesAlike) {
+  const RouteCase& c = GetParam();
+  if (c.opcode == GUI_OP_INDEX_2) GTEST_SKIP() << "this class's hook throws; tested on its own";
+  std::vector<std::string> trace;
+  HostCallbackRecorder host;
+  auto* gui = new FinalRecordingGui(&HostCallbackRecorder::Callback, &trace, c.opcode == 10 && c.index == 1);
+  RecordingGui generic(&HostCallbackRecorder::Callback, &trace);
+  ASSERT_NE(gui->GuiStruct()->dispatch_entry, generic.GuiStruct()->dispatch_entry);
+  EXPECT_EQ(Send(gui->GuiStruct(), c.opcode, c.index, c.value, PTR, c.opt), c.result);
+  EXPECT_EQ(trace, c.trace);
   Send(gui->GuiStruct(), GUI_OP_CLOSE);
 }
 
@@ -147,6 +189,21 @@ TEST(QXGUI_base, CloseRunsCloseThenDestructorsAndAnswersOne) {
   auto* gui = new RecordingGui(&HostCallbackRecorder::Callback, &trace);
   EXPECT_EQ(Send(gui->GuiStruct(), GUI_OP_CLOSE), 1);
   EXPECT_EQ(trace, (std::vector<std::string>{"Close", "~RecordingGui"}));
+}
+
+TEST(QXGUI_base, EntryOfAFinalClassClosesCatchesAndUsesItsOwnDispatch) {
+  std::vector<std::string> trace;
+  HostCallbackRecorder host;
+  auto* gui = new FinalRecordingGui(&HostCallbackRecorder::Callback, &trace);
+  EXPECT_EQ(Send(gui->GuiStruct(), GUI_OP_INDEX_2, 1), 0) << "the hook threw";
+  EXPECT_EQ(Send(gui->GuiStruct(), GUI_OP_CLOSE), 1);
+  EXPECT_EQ(trace, (std::vector<std::string>{"Close", "~FinalRecordingGui", "~RecordingGui"}));
+
+  trace.clear();
+  auto* dispatching = new FinalDispatchingGui(&trace);
+  EXPECT_EQ(Send(dispatching->GuiStruct(), GUI_OP_QUERY), 1);
+  EXPECT_EQ(Send(dispatching->GuiStruct(), GUI_OP_CLOSE), 1);
+  EXPECT_EQ(trace, (std::vector<std::string>{"Dispatch 10", "Dispatch 1"}));
 }
 
 TEST(QXGUI_base, PinChangeHandleCarriesIndexAndReachesThisInstance) {
@@ -317,6 +374,15 @@ TEST(QXGUI_baseDeathTest, HostRequestWithoutCallbackStops) {
   EXPECT_DEATH(copy.dispatch_entry(nullptr, GUI_OP_QUERY, 0, 0, nullptr, 0.0f), "record != 0");
   copy.object = nullptr;
   EXPECT_DEATH(copy.dispatch_entry(&copy, GUI_OP_QUERY, 0, 0, nullptr, 0.0f), "record->object != 0");
+  // The same through the entry of a final class.
+  std::vector<std::string> trace;
+  FinalDispatchingGui final_gui(&trace);
+  EXPECT_DEATH(final_gui.HostPtrTest(nullptr), "Assertion failed: qxaudioMaster, file");
+  QXGuiStruct final_copy = *final_gui.GuiStruct();
+  EXPECT_DEATH(final_copy.dispatch_entry(nullptr, GUI_OP_QUERY, 0, 0, nullptr, 0.0f), "record != 0");
+  final_copy.object = nullptr;
+  EXPECT_DEATH(final_copy.dispatch_entry(&final_copy, GUI_OP_QUERY, 0, 0, nullptr, 0.0f),
+               "record->object != 0");
 }
 #else
 TEST(QXGUI_base, HostRequestWithoutCallbackIsRefused) {
@@ -329,6 +395,15 @@ TEST(QXGUI_base, HostRequestWithoutCallbackIsRefused) {
   EXPECT_EQ(copy.dispatch_entry(nullptr, GUI_OP_QUERY, 0, 0, nullptr, 0.0f), 0);
   copy.object = nullptr;
   EXPECT_EQ(copy.dispatch_entry(&copy, GUI_OP_CLOSE, 0, 0, nullptr, 0.0f), 0);
+  // The same through the entry of a final class.
+  std::vector<std::string> trace;
+  FinalDispatchingGui final_gui(&trace);
+  EXPECT_FALSE(final_gui.HostPtrTest(PTR));
+  QXGuiStruct final_copy = *final_gui.GuiStruct();
+  EXPECT_EQ(final_copy.dispatch_entry(nullptr, GUI_OP_QUERY, 0, 0, nullptr, 0.0f), 0);
+  final_copy.object = nullptr;
+  EXPECT_EQ(final_copy.dispatch_entry(&final_copy, GUI_OP_QUERY, 0, 0, nullptr, 0.0f), 0);
+  EXPECT_TRUE(trace.empty());
 }
 #endif
 

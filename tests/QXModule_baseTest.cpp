@@ -8,6 +8,7 @@
 #include "DescribedModule.h"
 #include "DspHost.h"
 #include "HostCallbackRecorder.h"
+#include "HostLayout.h"
 #include "QXContract.h"
 
 namespace {
@@ -45,6 +46,18 @@ TEST(QXModule_base, FreshRecordHoldsMagicEntriesAndZeros) {
   EXPECT_EQ(s->process_entry, nothing);
   EXPECT_EQ(module->SampleRate(), 44100.0f);
   EXPECT_EQ(module->BlockSize(), 1024);
+  // The twelve words as the host reads them, where it looks for them on this target.
+  using host_layout::FieldAt;
+  using host_layout::MODULE_FIELDS;
+  EXPECT_EQ(FieldAt(s, MODULE_FIELDS, 0), 0x5158504Cu);
+  EXPECT_EQ(FieldAt(s, MODULE_FIELDS, 1), 1u);
+  EXPECT_EQ(FieldAt(s, MODULE_FIELDS, 2), 0x77u);
+  EXPECT_EQ(FieldAt(s, MODULE_FIELDS, 3), host_layout::WordOf(static_cast<QXModule_base*>(module)));
+  EXPECT_EQ(FieldAt(s, MODULE_FIELDS, 4), 0u);
+  EXPECT_EQ(FieldAt(s, MODULE_FIELDS, 5), reinterpret_cast<uintptr_t>(s->dispatch_entry));
+  EXPECT_EQ(FieldAt(s, MODULE_FIELDS, 6), reinterpret_cast<uintptr_t>(nothing));
+  EXPECT_EQ(FieldAt(s, MODULE_FIELDS, 7), reinterpret_cast<uintptr_t>(s->event_entry));
+  for (size_t i = 8; i < 12; ++i) EXPECT_EQ(FieldAt(s, MODULE_FIELDS, i), 0u) << "word " << i;
   EXPECT_TRUE(host.calls.empty()) << "the constructor calls no host";
   EXPECT_EQ(s->dispatch_entry(s, DSP_OP_CLOSE, 0, 0, nullptr, 0.0f), 1);
 }
@@ -69,8 +82,12 @@ TEST(QXModule_base, DispatcherAnswersAndRoutes) {
 
 TEST(QXModule_base, CloseRunsCloseAndAnswersOne) {
   DspSession s(2, {Description(DT_FLOAT)});
+  std::vector<std::string> outlives;
+  s.module->outlives = &outlives;
   s.host.Open();
   EXPECT_EQ(s.host.Close(), 1);  // the sanitizer build proves the pins and the object are freed
+  EXPECT_EQ(outlives, (std::vector<std::string>{"close", "destroyed"}))
+      << "the hook runs on the whole instance";
 }
 
 TEST(QXModule_base, PinPropertiesAnswerOneOrZeroIntoTheHostsRecord) {
@@ -274,6 +291,64 @@ TEST(QXModule_baseEvents, RunDelayedRunsTheFunctionOnceAtItsClock) {
   EXPECT_TRUE(s.host.Pending().empty());
 }
 
+// The first word of a member function, as a run-function event names it.
+template <class F>
+QXWord WordOf(F f) {
+  QXWord word;
+  std::memcpy(&word, &f, sizeof word);
+  return word;
+}
+
+// Numbered<0> .. Numbered<count - 1>, each run once.
+std::vector<std::string> NumberedTrace(int first, int count) {
+  std::vector<std::string> trace;
+  for (int n = first; n < first + count; ++n) trace.push_back("numbered " + std::to_string(n));
+  return trace;
+}
+
+TEST(QXModule_baseEvents, EveryDistinctRunFunctionRuns) {
+  // Far more than the table holds before a set-up call: none is lost, and no
+  // contract check stops the instance.
+  DspSession s(0);
+  s.host.SetClock(100);
+  s.module->PostNumbered<0, 100>(100);
+  s.module->PostNumbered<0, 10>(101);  // the same functions again
+  ASSERT_EQ(s.host.Pending().size(), 110u);
+  s.host.Run(8);
+  std::vector<std::string> expected = NumberedTrace(0, 100);
+  for (const std::string& line : NumberedTrace(0, 10)) expected.push_back(line);
+  EXPECT_EQ(s.module->trace, expected);
+}
+
+TEST(QXModule_baseEvents, SetupCallsMakeRoomForMoreRunFunctions) {
+  DspSession s(0);
+  s.module->PostNumbered<0, 40>(0);
+  s.host.Dispatch(DSP_OP_CHANGE_BLOCK_SIZE, 0, 64);
+  s.module->PostNumbered<40, 40>(0);
+  s.host.Dispatch(DSP_OP_CHANGE_SAMPLE_RATE, 0, 0, nullptr, 48000.0f);
+  s.module->PostNumbered<80, 40>(0);
+  s.host.Run(8);
+  EXPECT_EQ(s.module->trace, NumberedTrace(0, 120));
+}
+
+TEST(QXModule_baseEvents, RunFunctionsPostedThroughAddEventRun) {
+  DspSession s(0);
+  s.host.SetClock(20);
+  s.module->AddEvent(20, ET_RUN_FUNCTION, 0, 0, WordOf(&DescribedModule::Tick));
+  s.module->AddEvent(21, ET_RUN_FUNCTION, 0, 0, WordOf(&DescribedModule::VirtualTick));
+  s.host.Run(8);
+  EXPECT_EQ(s.module->trace, (std::vector<std::string>{"tick 20", "virtual tick 21"}));
+}
+
+TEST(QXModule_baseEvents, RunFunctionsMayHaveAResult) {
+  DspSession s(0);
+  s.host.SetClock(5);
+  s.module->RunDelayed(5, &DescribedModule::Counted);
+  s.module->RunDelayed(6, &DescribedModule::Named);
+  s.host.Run(8);
+  EXPECT_EQ(s.module->trace, (std::vector<std::string>{"counted 5", "named"}));
+}
+
 TEST(QXModule_baseEvents, AddEventPostsItsArguments) {
   DspSession s(0);
   s.host.SetClock(3);
@@ -346,6 +421,28 @@ TEST(QXModule_baseDeathTest, BrokenContractsStopWithTheirExpression) {
   EXPECT_DEATH(s.host.Deliver(QXEvent{10, ET_RUN_FUNCTION, 0, 0, 0x1234, 0}), "IsRunFunction\\(word\\)");
 }
 
+TEST(QXModule_baseDeathTest, RunFunctionsStayCheckedAsTheTableGrows) {
+  DspSession s(0);
+  s.module->PostNumbered<0, 40>(0);
+  s.host.Dispatch(DSP_OP_CHANGE_BLOCK_SIZE, 0, 64);
+  s.module->PostNumbered<40, 40>(0);
+  const QXWord posted = s.host.Pending().back().arg3;
+  EXPECT_DEATH(s.host.Deliver(QXEvent{0, ET_RUN_FUNCTION, 0, 0, posted + 2, 0}), "IsRunFunction\\(word\\)");
+  EXPECT_DEATH(s.host.Deliver(QXEvent{0, ET_RUN_FUNCTION, 0, 0, WordOf(&DescribedModule::Tick), 0}),
+               "IsRunFunction\\(word\\)");
+}
+
+TEST(QXModule_baseDeathTest, WithoutACallbackNothingIsPostedOrRemembered) {
+  auto* module = new DescribedModule(nullptr, 0);
+  // No check either: more distinct functions than the table holds.
+  module->RunDelayed(0, &DescribedModule::Tick);
+  module->PostNumbered<0, 100>(0);
+  QXModuleStruct* s = module->ModuleStruct();
+  QXEvent e{0, ET_RUN_FUNCTION, 0, 0, WordOf(&DescribedModule::Tick), 0};
+  EXPECT_DEATH(s->event_entry(s->object, &e), "IsRunFunction\\(word\\)");
+  EXPECT_EQ(s->dispatch_entry(s, DSP_OP_CLOSE, 0, 0, nullptr, 0.0f), 1);
+}
+
 TEST(QXModule_baseDeathTest, PatchStoreNeedsPrivateOutputOrUiPin) {
   DspSession s(0, {Description(DT_FLOAT, IO_PATCH_STORE)});
   QXPinProperties record{};
@@ -400,6 +497,45 @@ TEST(QXModule_baseRefusals, BrokenContractsAreRefusedWithoutHarm) {
   s.module->descriptions = {Description(DT_FLOAT, IO_PATCH_STORE)};
   EXPECT_EQ(s.host.Dispatch(DSP_OP_GET_PIN_PROPERTIES, 0, 0, &record), 0);
   EXPECT_EQ(s.host.Dispatch(DSP_OP_GET_PIN_PROPERTIES, 0, 0, nullptr), 0) << "no record, no answer";
+}
+
+TEST(QXModule_baseRefusals, RefusedPostsRememberNothing) {
+  DspSession s(0);
+  s.host.SetClock(10);
+  // Posts for a clock already past are refused, and take no room: more of
+  // them than the table holds, then one that goes through.
+  s.module->PostNumbered<0, 100>(9);
+  s.module->RunDelayed(9, &DescribedModule::Tick);
+  EXPECT_TRUE(s.host.Pending().empty());
+  s.module->RunDelayed(10, &DescribedModule::VirtualTick);
+  // The host names a function whose post was refused: nothing runs.
+  s.host.Deliver(QXEvent{10, ET_RUN_FUNCTION, 0, 0, WordOf(&DescribedModule::Tick), 0});
+  s.host.Deliver(QXEvent{10, ET_RUN_FUNCTION, 0, 0, WordOf(&DescribedModule::Numbered<3>), 0});
+  EXPECT_TRUE(s.module->trace.empty());
+  s.host.Run(8);
+  EXPECT_EQ(s.module->trace, (std::vector<std::string>{"virtual tick 10"}));
+}
+
+TEST(QXModule_baseRefusals, RunFunctionsStayCheckedAsTheTableGrows) {
+  DspSession s(0);
+  s.module->PostNumbered<0, 40>(0);
+  s.host.Dispatch(DSP_OP_CHANGE_BLOCK_SIZE, 0, 64);
+  s.module->PostNumbered<40, 40>(0);
+  const QXWord posted = s.host.Pending().back().arg3;
+  s.host.Deliver(QXEvent{0, ET_RUN_FUNCTION, 0, 0, posted + 2, 0});
+  s.host.Deliver(QXEvent{0, ET_RUN_FUNCTION, 0, 0, WordOf(&DescribedModule::Tick), 0});
+  EXPECT_TRUE(s.module->trace.empty());
+}
+
+TEST(QXModule_baseRefusals, WithoutACallbackNothingIsPostedOrRemembered) {
+  auto* module = new DescribedModule(nullptr, 0);
+  module->RunDelayed(0, &DescribedModule::Tick);
+  module->PostNumbered<0, 100>(0);
+  QXModuleStruct* s = module->ModuleStruct();
+  QXEvent e{0, ET_RUN_FUNCTION, 0, 0, WordOf(&DescribedModule::Tick), 0};
+  s->event_entry(s->object, &e);
+  EXPECT_TRUE(module->trace.empty());
+  EXPECT_EQ(s->dispatch_entry(s, DSP_OP_CLOSE, 0, 0, nullptr, 0.0f), 1);
 }
 #endif
 

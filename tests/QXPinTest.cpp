@@ -65,6 +65,18 @@ TEST(QXPin, SampleValueReadsTheBufferAtTheClockOffset) {
   EXPECT_EQ(s.host.Log()[1].opcode, HOST_OP_GET_SAMPLE_CLOCK);
 }
 
+TEST(QXPin, SampleValueWithoutABufferIsZero) {
+  // The host has no pin 7 and answers its buffer request with null.
+  PinSession s;
+  QXPin pin;
+  pin.Init(s.module, 7, DT_FSAMPLE, nullptr);
+  ASSERT_EQ(*static_cast<float**>(pin.VariablePtr()), nullptr);
+  s.host.SetClock(3);
+  s.host.ClearLog();
+  EXPECT_EQ(pin.SampleValue(), 0.0f);
+  EXPECT_EQ(s.host.Log().size(), 2u) << "the buffer clock and the sample clock are still asked";
+}
+
 TEST(QXPin, StatusNotifyAndQueryCarryThePinId) {
   PinSession s;
   QXPin pin;
