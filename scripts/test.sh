@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds and runs every test: each preset's CTest suite, then a bounded fuzz
-# run. Usage: scripts/test.sh [STAGE...], a stage being a preset name, "fuzz",
+# Builds and runs every test: each preset's CTest suite (tsan: the threads
+# check under ThreadSanitizer), then a bounded fuzz run. Usage:
+# scripts/test.sh [STAGE...], a stage being a preset name, "fuzz",
 # "reproducible" (the release built twice in two folders and compared,
 # scripts/check-reproducible.sh) or "win32-run" (the win32 build run under
 # 32-bit Wine, scripts/win32-run.sh).
@@ -9,7 +10,7 @@ cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
 stages=("$@")
-((${#stages[@]})) || stages=(debug release i686-linux win64 win32 reproducible win32-run fuzz)
+((${#stages[@]})) || stages=(debug tsan release i686-linux win64 win32 reproducible win32-run fuzz)
 
 failed=()
 skipped=()
