@@ -12,6 +12,7 @@ int32_t PinDescription::DspCount(const std::vector<PinDescription>& pins) {
 
 std::vector<int32_t> PinDescription::DspIds(const std::vector<PinDescription>& pins) {
   std::vector<int32_t> ids;
+  ids.reserve(pins.size());
   int32_t next = 0;
   for (const PinDescription& pin : pins) ids.push_back(pin.GuiOnly() ? -1 : next++);
   return ids;

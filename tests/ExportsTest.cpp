@@ -46,11 +46,13 @@ TEST_F(Exports, RefusedIndicesStillGetTheVersionAndNothingElse) {
   for (int32_t index : {1, -1, INT32_MAX}) {
     QXModuleProperties p;
     std::memset(&p, 0xCD, sizeof p);
-    QXModuleProperties before = p;
+    const QXModuleProperties before = p;
     EXPECT_FALSE(library->GetModuleProperties(index, &p)) << index;
     EXPECT_EQ(p.sdk_version, 2230);
-    p.sdk_version = before.sdk_version;
-    EXPECT_EQ(std::memcmp(&p, &before, sizeof p), 0) << "index " << index << " wrote other fields";
+    // Field by field: the record's padding is nobody's.
+    EXPECT_TRUE(p.name == before.name && p.id == before.id && p.about == before.about && p.extra == before.extra &&
+                p.flags == before.flags)
+        << "index " << index << " wrote other fields";
   }
 }
 

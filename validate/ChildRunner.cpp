@@ -374,6 +374,7 @@ bool ChildRunner::Start(const std::vector<std::string>& command, double timeout_
   m_timeout = timeout_seconds;
   const std::vector<std::string> full = WithChannel(command, std::to_string(REPORT_FD));
   std::vector<char*> argv;
+  argv.reserve(full.size() + 1);
   for (const std::string& arg : full) argv.push_back(const_cast<char*>(arg.c_str()));
   argv.push_back(nullptr);
   // The environment with this process named as the child's parent.

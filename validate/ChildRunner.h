@@ -38,7 +38,7 @@ class ChildRunner {
     std::string error;
   };
   // Most of each stream kept (its tail).
-  static constexpr long MAX_OUTPUT = 64 * 1024;
+  static constexpr long MAX_OUTPUT = 64L * 1024;
   // An argument equal to this is replaced by the number of the child's report
   // channel (a file descriptor, or a handle's value on Windows).
   static constexpr const char* REPORT_CHANNEL = "@report-channel@";

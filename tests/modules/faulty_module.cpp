@@ -35,7 +35,8 @@ const char ABOUT_COPY[] = "Faulty module 1.0\n\nA bi-directional test double tha
 char g_long_about[5001];
 #endif
 
-volatile bool g_forever = true;
+// Used by some of the faults only.
+[[maybe_unused]] volatile bool g_forever = true;
 
 #ifdef FAULT_LOAD_ABORT
 // Work at load time that fails: the system's loader runs it inside dlopen.
@@ -43,8 +44,8 @@ struct AbortsWhenLoaded {
   AbortsWhenLoaded() { std::abort(); }
 } g_aborts_when_loaded;
 #endif
-float* volatile g_sink = nullptr;
-int* volatile g_nowhere = nullptr;
+[[maybe_unused]] float* volatile g_sink = nullptr;
+[[maybe_unused]] int* volatile g_nowhere = nullptr;
 
 enum : int32_t { VOLTAGE = 0, VREF = 1, DB = 2, PINS = 3 };
 
@@ -124,12 +125,11 @@ QXWord QX_CALL DspDispatch(QXModuleStruct* record, int32_t opcode, int32_t index
     case DSP_OP_GET_PROCESS_INFO:
       g_process_info = QXProcessFunctionInfo{1, 8, nullptr, 1002};
       return reinterpret_cast<QXWord>(&g_process_info);
-    case DSP_OP_CHANGE_SAMPLE_RATE:
-    case DSP_OP_CHANGE_BLOCK_SIZE:
-    case DSP_OP_NOTIFY:
-    case DSP_OP_MESSAGE:
-      return 0;
     default:
+      // Known opcodes that need nothing of this module answer 0 as well.
+      if (opcode == DSP_OP_CHANGE_SAMPLE_RATE || opcode == DSP_OP_CHANGE_BLOCK_SIZE || opcode == DSP_OP_NOTIFY ||
+          opcode == DSP_OP_MESSAGE)
+        return 0;
 #ifdef FAULT_CRASH_ON_UNKNOWN
       *g_nowhere = opcode;
 #endif

@@ -203,6 +203,7 @@ CheckResult ThreadChecks::Instances(CheckContext& context) {
   std::vector<std::string> errors(DSP_THREADS);
   Lockstep lockstep(DSP_THREADS);
   std::vector<std::thread> threads;
+  threads.reserve(DSP_THREADS);
   for (int i = 0; i < DSP_THREADS; ++i) {
     threads.emplace_back([&, i] {
       const auto index = static_cast<size_t>(i);
