@@ -49,26 +49,6 @@ std::vector<std::string> WithChannel(std::vector<std::string> command, const std
 // Tells a child started here who its parent is (see EndWithParent).
 const char PARENT_VARIABLE[] = "QXHOST_PARENT_PID";
 
-// The children running now, for the signal handler: process ids (POSIX), 0
-// for a free slot. More children than slots run unlisted, which no run of
-// the validator reaches (--jobs is at most 64).
-constexpr size_t MAX_LISTED = 256;
-std::atomic<long> g_children[MAX_LISTED];
-
-void List(long pid) {
-  for (std::atomic<long>& slot : g_children) {
-    long free = 0;
-    if (slot.compare_exchange_strong(free, pid)) return;
-  }
-}
-
-void Unlist(long pid) {
-  for (std::atomic<long>& slot : g_children) {
-    long listed = pid;
-    if (slot.compare_exchange_strong(listed, 0)) return;
-  }
-}
-
 }  // namespace
 
 std::string ChildRunner::Headline(const std::string& output) {
@@ -349,6 +329,26 @@ std::string ReadAll(int fd) {
     if (text.size() > 4 * static_cast<size_t>(ChildRunner::MAX_OUTPUT)) text = Tail(text);
   }
   return Tail(text);
+}
+
+// The children running now, for the signal handler: process ids (POSIX), 0
+// for a free slot. More children than slots run unlisted, which no run of
+// the validator reaches (--jobs is at most 64).
+constexpr size_t MAX_LISTED = 256;
+std::atomic<long> g_children[MAX_LISTED];
+
+void List(long pid) {
+  for (std::atomic<long>& slot : g_children) {
+    long free = 0;
+    if (slot.compare_exchange_strong(free, pid)) return;
+  }
+}
+
+void Unlist(long pid) {
+  for (std::atomic<long>& slot : g_children) {
+    long listed = pid;
+    if (slot.compare_exchange_strong(listed, 0)) return;
+  }
 }
 
 // The child's report channel: this descriptor number in the child.
