@@ -610,8 +610,10 @@ TEST(Validate, AResultLineOnTheModulesOutputIsNotTakenForOne) {
       continue;
     }
     ++crashed;
-    EXPECT_EQ(Text(check.second, "status"), Expected(check.first, "crash")) << check.first;
-    if (Expected(check.first, "crash") == "crash") {
+    // Every one of them, the real-time checks too: they make their instance
+    // before they find out whether allocations can be counted here.
+    EXPECT_EQ(Text(check.second, "status"), "crash") << check.first;
+    {
       EXPECT_NE(Text(check.second, "message").find("ended before reporting (exit status 0) during makeModule(0, "),
                 std::string::npos)
           << Text(check.second, "message");
@@ -679,17 +681,24 @@ TEST(Validate, EachFailureOfACheckHasALineOfItsOwn) {
 }
 
 TEST(Validate, ControlCharactersFromTheModuleOrThePathReachNoTerminal) {
+#ifdef _WIN32
+  // Windows allows no control character in a file's name.
+  const std::string path = QXHostRun::Module("faulty_control_chars.qxm");
+#else
   const std::string folder = TempPath("escape\x1b[2J\n");
   std::filesystem::create_directories(std::filesystem::u8path(folder));
   const std::string path = folder + "/m.qxm";
   std::filesystem::copy_file(std::filesystem::u8path(QXHostRun::Module("faulty_control_chars.qxm")),
                              std::filesystem::u8path(path), std::filesystem::copy_options::overwrite_existing);
+#endif
   QXHostRun run({"validate", "--include", "loading", "--size", "4", path});
+#ifndef _WIN32
   std::filesystem::remove_all(std::filesystem::u8path(folder));
+  EXPECT_NE(run.out.find("escape\\x1B[2J\\x0A/m.qxm"), std::string::npos) << run.out;
+#endif
   EXPECT_EQ(run.code, 1);
   EXPECT_EQ(run.out.find('\x1b'), std::string::npos) << run.out;
   EXPECT_EQ(run.out.find('\x07'), std::string::npos) << run.out;
-  EXPECT_NE(run.out.find("escape\\x1B[2J\\x0A/m.qxm"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("\\x1B[31mmodule\\x07"), std::string::npos) << run.out;
 }
 
