@@ -146,14 +146,15 @@ TEST_P(DispatchRouting, EachOpcodeReachesItsHookWithItsArguments) {
 
 TEST_P(DispatchRouting, TheEntryOfAFinalClassRoutesAlike) {
   const RouteCase& c = GetParam();
-  if (c.opcode == GUI_OP_INDEX_2) GTEST_SKIP() << "this class's hook throws; tested on its own";
+  // This class's OnIndex2 throws: the entry answers 0 and nothing is traced.
+  const bool throws = c.opcode == GUI_OP_INDEX_2;
   std::vector<std::string> trace;
   HostCallbackRecorder host;
   auto* gui = new FinalRecordingGui(&HostCallbackRecorder::Callback, &trace, c.opcode == 10 && c.index == 1);
   RecordingGui generic(&HostCallbackRecorder::Callback, &trace);
   ASSERT_NE(gui->GuiStruct()->dispatch_entry, generic.GuiStruct()->dispatch_entry);
-  EXPECT_EQ(Send(gui->GuiStruct(), c.opcode, c.index, c.value, PTR, c.opt), c.result);
-  EXPECT_EQ(trace, c.trace);
+  EXPECT_EQ(Send(gui->GuiStruct(), c.opcode, c.index, c.value, PTR, c.opt), throws ? 0 : c.result);
+  EXPECT_EQ(trace, throws ? std::vector<std::string>{} : c.trace);
   Send(gui->GuiStruct(), GUI_OP_CLOSE);
 }
 
