@@ -241,8 +241,8 @@ void DspHost::Process(int32_t offset, int32_t count) {
 
 void DspHost::Stray(int32_t id, long sample, const std::string& call, const char* where) {
   if (m_stray_writes++ > 0) return;
-  m_first_stray = call + " wrote output pin " + std::to_string(id) + " at sample " + std::to_string(sample) + " (" +
-                  where + ", block size " + std::to_string(m_block_size) + ")";
+  m_first_stray = call + " wrote output pin " + std::to_string(id) + " at sample " + std::to_string(sample) +
+                  " (" + where + ", block size " + std::to_string(m_block_size) + ")";
 }
 
 bool DspHost::IsWatched(int32_t id) const {
@@ -273,7 +273,8 @@ void DspHost::CheckOutsideBlocks() {
     if (!IsWatched(id)) continue;
     float* samples = Buffer(id).data();
     const long before = FirstChanged(samples - GUARD, static_cast<size_t>(GUARD));
-    const long past = FirstChanged(samples + m_block_size, static_cast<size_t>(m_capacity - m_block_size + GUARD));
+    const long past =
+        FirstChanged(samples + m_block_size, static_cast<size_t>(m_capacity - m_block_size + GUARD));
     // Which call wrote there is not known any more, only that one did.
     if (before >= 0) Stray(id, before - GUARD, "a process call", "before the buffer");
     if (past >= 0) Stray(id, m_block_size + past, "a process call", "past the block");
@@ -331,7 +332,8 @@ void DspHost::Stream(const std::vector<Channel>& inputs, const std::vector<Chann
     const auto n = static_cast<size_t>(block);
     for (const Channel& in : inputs) std::memcpy(Buffer(in.pin).data(), in.samples + done, n * sizeof(float));
     RunBlock(block);
-    for (const Channel& out : outputs) std::memcpy(out.samples + done, Buffer(out.pin).data(), n * sizeof(float));
+    for (const Channel& out : outputs)
+      std::memcpy(out.samples + done, Buffer(out.pin).data(), n * sizeof(float));
     done += block;
   }
   if (m_watch) CheckOutsideBlocks();

@@ -174,8 +174,8 @@ class DspHost {
   // Every pin's buffer, each between two guards: GUARD, capacity, GUARD.
   std::vector<float> m_storage;
   std::vector<PinDescription> m_descriptions;
-  std::vector<DspPin> m_pins;  // by DSP-side pin id
-  std::vector<QXEvent> m_events;  // posted, not yet delivered, in posting order
+  std::vector<DspPin> m_pins;      // by DSP-side pin id
+  std::vector<QXEvent> m_events;   // posted, not yet delivered, in posting order
   std::vector<PinValue> m_values;  // set, not yet written, in order of setting
   bool m_watch = false;
   std::vector<float> m_before;  // the watched buffers' blocks before a process call

@@ -39,11 +39,11 @@ class QXModuleExports {
   }
 };
 
-#define QX_MODULE_EXPORTS(DSP_CLASS, GUI_CLASS, ID, ABOUT)                                                \
+#define QX_MODULE_EXPORTS(DSP_CLASS, GUI_CLASS, ID, ABOUT)                                               \
   extern "C" QX_EXPORT bool QX_CALL getModuleProperties(int32_t index, QXModuleProperties* properties) { \
     return QXModuleExports::Properties(index, properties, ID, ABOUT);                                    \
   }                                                                                                      \
-  extern "C" QX_EXPORT void* QX_CALL makeModule(int32_t index, int32_t type, qxaudioMaster callback,      \
+  extern "C" QX_EXPORT void* QX_CALL makeModule(int32_t index, int32_t type, qxaudioMaster callback,     \
                                                 QXWord host_data) {                                      \
     return QXModuleExports::Make<DSP_CLASS, GUI_CLASS>(index, type, callback, host_data);                \
   }

@@ -81,8 +81,9 @@ TEST(DspHost, SetFormatAnnouncesRateAndBlockAndBoundsEveryProcessCall) {
   s.host.Run(40);
   EXPECT_EQ(s.module->trace, (std::vector<std::string>{"0+17", "0+17", "0+6"}));
   // Refused: nothing announced, the format stays.
-  for (const auto& bad : {std::make_pair(96000.0f, 513), std::make_pair(96000.0f, 0), std::make_pair(0.0f, 64),
-                          std::make_pair(-1.0f, 64), std::make_pair(NAN, 64), std::make_pair(INFINITY, 64)}) {
+  for (const auto& bad :
+       {std::make_pair(96000.0f, 513), std::make_pair(96000.0f, 0), std::make_pair(0.0f, 64),
+        std::make_pair(-1.0f, 64), std::make_pair(NAN, 64), std::make_pair(INFINITY, 64)}) {
     EXPECT_FALSE(s.host.SetFormat(bad.first, bad.second)) << bad.first << " " << bad.second;
     EXPECT_EQ(s.host.SampleRate(), 96000.0f);
     EXPECT_EQ(s.host.BlockSize(), 17);
@@ -127,9 +128,9 @@ TEST(DspHost, APinValueIsWrittenAtItsClockThenReportedAsAMomentaryStatus) {
   float gain = -1.0f;
   int32_t steps = 0;
   DspHost host(2, 64);
-  auto* module = new DescribedModule(&DspHost::Callback, host.HostData(),
-                                     {Description(DT_FLOAT, IO_UI_COMMUNICATION | IO_UI_DSP_SHARED, &gain),
-                                      Description(DT_INT, 0, &steps)});
+  auto* module = new DescribedModule(
+      &DspHost::Callback, host.HostData(),
+      {Description(DT_FLOAT, IO_UI_COMMUNICATION | IO_UI_DSP_SHARED, &gain), Description(DT_INT, 0, &steps)});
   host.Attach(module->ModuleStruct());
   host.Describe();
   host.Open();
@@ -142,8 +143,9 @@ TEST(DspHost, APinValueIsWrittenAtItsClockThenReportedAsAMomentaryStatus) {
   EXPECT_EQ(gain, 0.25f);
   EXPECT_EQ(steps, -7) << "an integer pin takes the whole part";
   // The status arrives after the write and before the instance's own event of that clock.
-  EXPECT_EQ(module->trace, (std::vector<std::string>{"process 0 37", "status 0 1", "tick 37", "process 37 13",
-                                                     "status 1 1", "process 50 13", "status 1 1", "process 63 1"}));
+  EXPECT_EQ(module->trace,
+            (std::vector<std::string>{"process 0 37", "status 0 1", "tick 37", "process 37 13", "status 1 1",
+                                      "process 50 13", "status 1 1", "process 63 1"}));
   EXPECT_EQ(module->GetPin(0)->Status(), QX_PIN_STATUS_NONE) << "momentary: it reads 0 afterwards";
   EXPECT_EQ(host.LateEvents(), 0u);
   EXPECT_EQ(host.Close(), 1);
@@ -213,14 +215,15 @@ TEST_P(DspHostWatch, CountsWritesOutsideTheStretch) {
 
 INSTANTIATE_TEST_SUITE_P(
     DspHost, DspHostWatch,
-    ::testing::Values(StrayCase{Doubler::Stray::NONE, ""},
-                      StrayCase{Doubler::Stray::BEFORE_STRETCH,
-                                "process_entry(offset 10, count 54) wrote output pin 1 at sample 9 (outside its "
-                                "stretch, block size 64)"},
-                      StrayCase{Doubler::Stray::AFTER_STRETCH,
-                                "process_entry(offset 0, count 10) wrote output pin 1 at sample 10 (outside"},
-                      StrayCase{Doubler::Stray::PAST_BLOCK, "wrote output pin 1 at sample 64 (past the block"},
-                      StrayCase{Doubler::Stray::BEFORE_BUFFER, "wrote output pin 1 at sample -1 (before the buffer"}));
+    ::testing::Values(
+        StrayCase{Doubler::Stray::NONE, ""},
+        StrayCase{Doubler::Stray::BEFORE_STRETCH,
+                  "process_entry(offset 10, count 54) wrote output pin 1 at sample 9 (outside its "
+                  "stretch, block size 64)"},
+        StrayCase{Doubler::Stray::AFTER_STRETCH,
+                  "process_entry(offset 0, count 10) wrote output pin 1 at sample 10 (outside"},
+        StrayCase{Doubler::Stray::PAST_BLOCK, "wrote output pin 1 at sample 64 (past the block"},
+        StrayCase{Doubler::Stray::BEFORE_BUFFER, "wrote output pin 1 at sample -1 (before the buffer"}));
 
 TEST(DspHost, RunLongerThanTheBlockGoesBlockByBlock) {
   // Buffers of 64 samples; a run of 150 with an event at sample 100. Each

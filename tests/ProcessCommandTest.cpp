@@ -40,7 +40,8 @@ void WriteSine(const std::string& path, int rate, double seconds, double dbfs, i
       samples[n * static_cast<size_t>(channels) + static_cast<size_t>(c)] =
           static_cast<float>(amplitude * std::sin(2.0 * M_PI * 997.0 * static_cast<double>(n) / rate));
   }
-  EXPECT_EQ(sf_writef_float(file, samples.data(), static_cast<sf_count_t>(frames)), static_cast<sf_count_t>(frames));
+  EXPECT_EQ(sf_writef_float(file, samples.data(), static_cast<sf_count_t>(frames)),
+            static_cast<sf_count_t>(frames));
   sf_close(file);
 }
 
@@ -130,7 +131,8 @@ struct Refusal {
 class QXHostProcessRefuses : public ::testing::TestWithParam<Refusal> {};
 
 TEST_P(QXHostProcessRefuses, WithOneLineAndItsStatus) {
-  const std::string in = TempPath("refusal.wav"), stereo = TempPath("stereo.wav"), out = TempPath("refusal-out.wav");
+  const std::string in = TempPath("refusal.wav"), stereo = TempPath("stereo.wav"),
+                    out = TempPath("refusal-out.wav");
   WriteSine(in, 44100, 0.1, -6.0);
   WriteSine(stereo, 44100, 0.1, -6.0, 2);
   std::vector<std::string> args = {"process"};
@@ -146,19 +148,31 @@ INSTANTIATE_TEST_SUITE_P(
     QXHostProcess, QXHostProcessRefuses,
     ::testing::Values(
         Refusal{"NoAudioOutput", {QX_PRODUCT, "IN", "OUT"}, 1, "has no audio output pin"},
-        Refusal{"MoreChannelsThanInputs", {QXHostRun::Module("Gain.qxm"), "STEREO", "OUT"}, 1,
+        Refusal{"MoreChannelsThanInputs",
+                {QXHostRun::Module("Gain.qxm"), "STEREO", "OUT"},
+                1,
                 "has 2 channels, " + QXHostRun::Module("Gain.qxm") + " 1 audio input pin"},
-        Refusal{"UnreadableInput", {QXHostRun::Module("Gain.qxm"), "/nonexistent/in.wav", "OUT"}, 1,
+        Refusal{"UnreadableInput",
+                {QXHostRun::Module("Gain.qxm"), "/nonexistent/in.wav", "OUT"},
+                1,
                 "cannot read /nonexistent/in.wav"},
-        Refusal{"UnwritableOutput", {QXHostRun::Module("Gain.qxm"), "IN", "/nonexistent/out.wav"}, 1,
+        Refusal{"UnwritableOutput",
+                {QXHostRun::Module("Gain.qxm"), "IN", "/nonexistent/out.wav"},
+                1,
                 "cannot write /nonexistent/out.wav"},
         Refusal{"UnknownPin", {QXHostRun::Module("Gain.qxm"), "IN", "OUT", "Volume=3"}, 2, "no pin 'Volume'"},
-        Refusal{"AudioPinTakesNoValue", {QXHostRun::Module("Gain.qxm"), "IN", "OUT", "In=3"}, 2,
+        Refusal{"AudioPinTakesNoValue",
+                {QXHostRun::Module("Gain.qxm"), "IN", "OUT", "In=3"},
+                2,
                 "pin 'In' takes no value on the DSP side"},
         Refusal{"BadValue", {QXHostRun::Module("Gain.qxm"), "IN", "OUT", "2=loud"}, 2, "bad edit '2=loud'"},
-        Refusal{"BlockTooLarge", {"--block-size", "4097", QXHostRun::Module("Gain.qxm"), "IN", "OUT"}, 2,
+        Refusal{"BlockTooLarge",
+                {"--block-size", "4097", QXHostRun::Module("Gain.qxm"), "IN", "OUT"},
+                2,
                 "--block-size"},
-        Refusal{"BlockOfNothing", {"--block-size", "0", QXHostRun::Module("Gain.qxm"), "IN", "OUT"}, 2,
+        Refusal{"BlockOfNothing",
+                {"--block-size", "0", QXHostRun::Module("Gain.qxm"), "IN", "OUT"},
+                2,
                 "--block-size"}),
     [](const ::testing::TestParamInfo<Refusal>& param) { return std::string(param.param.name); });
 
@@ -167,7 +181,8 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(QXHostProcess, SaysItIsNotBuiltIn) {
   QXHostRun run({"process", QXHostRun::Module("Gain.qxm"), TempPath("in.wav"), TempPath("out.wav")});
   EXPECT_EQ(run.code, 1);
-  EXPECT_NE(run.err.find("qxhost process: not built in: this qxhost was built without libsndfile"), std::string::npos)
+  EXPECT_NE(run.err.find("qxhost process: not built in: this qxhost was built without libsndfile"),
+            std::string::npos)
       << run.err;
 }
 

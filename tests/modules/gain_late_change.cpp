@@ -32,4 +32,5 @@ class LateGain : public GainModule {
 
 }  // namespace
 
-QX_MODULE_EXPORTS(LateGain, GainGui, "gain_late_change", "gain_late_change, version 1.0\n\nA gain that takes a change late.")
+QX_MODULE_EXPORTS(LateGain, GainGui, "gain_late_change",
+                  "gain_late_change, version 1.0\n\nA gain that takes a change late.")

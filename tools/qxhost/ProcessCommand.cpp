@@ -22,7 +22,8 @@ ProcessCommand::ProcessCommand(CLI::App& tool)
                   "the audio output pins give OUT's channels, at IN's sample rate and in its format.\n"
                   "Each PIN=VALUE sets a control pin of the DSP side before the first sample. The\n"
                   "module is loaded in this process.") {
-  App()->add_option("--block-size", m_block_size, "samples per process call, 1 to 4096 (default 512)")
+  App()
+      ->add_option("--block-size", m_block_size, "samples per process call, 1 to 4096 (default 512)")
       ->type_name("N");
   App()->add_option("MODULE", m_module, "the module file")->required();
   App()->add_option("IN", m_input, "the audio file to read (any format libsndfile reads)")->required();
@@ -56,7 +57,8 @@ int32_t FindPin(const std::vector<PinDescription>& pins, const std::string& name
   }
   char* end = nullptr;
   const long index = std::strtol(name_or_index.c_str(), &end, 10);
-  if (name_or_index.empty() || *end != '\0' || index < 0 || index >= static_cast<long>(pins.size())) return -1;
+  if (name_or_index.empty() || *end != '\0' || index < 0 || index >= static_cast<long>(pins.size()))
+    return -1;
   return static_cast<int32_t>(index);
 }
 
@@ -66,7 +68,7 @@ bool ProcessCommand::Available() { return true; }
 
 int ProcessCommand::Run(std::ostream& out, std::ostream& err) {
   const auto block = static_cast<int32_t>(Whole("--block-size", m_block_size, 1, DspHost::MAX_BLOCK));
-  std::vector<std::pair<std::string, double>> edits;
+  std::vector<std::pair<std::string, double> > edits;
   for (const std::string& edit : m_edits) {
     const size_t eq = edit.find('=');
     double value = 0;
@@ -111,7 +113,8 @@ int ProcessCommand::Run(std::ostream& out, std::ostream& err) {
 
   std::vector<int32_t> inputs, outputs;
   for (int32_t id = 0; id < host.PinCount(); ++id) {
-    if (host.Pin(id).datatype == DT_FSAMPLE) (host.Pin(id).direction == DR_OUT ? outputs : inputs).push_back(id);
+    if (host.Pin(id).datatype == DT_FSAMPLE)
+      (host.Pin(id).direction == DR_OUT ? outputs : inputs).push_back(id);
   }
   const std::string module = TextFormat::Printable(m_module);
   if (outputs.empty()) {
@@ -119,8 +122,8 @@ int ProcessCommand::Run(std::ostream& out, std::ostream& err) {
     return FAILED;
   }
   if (in_info.channels > static_cast<int>(inputs.size())) {
-    err << "qxhost: " << TextFormat::Printable(m_input) << " has " << in_info.channels << " channels, " << module
-        << " " << inputs.size() << " audio input pin" << (inputs.size() == 1 ? "" : "s") << "\n";
+    err << "qxhost: " << TextFormat::Printable(m_input) << " has " << in_info.channels << " channels, "
+        << module << " " << inputs.size() << " audio input pin" << (inputs.size() == 1 ? "" : "s") << "\n";
     return FAILED;
   }
   const std::vector<int32_t> ids = PinDescription::DspIds(pins);
@@ -129,7 +132,8 @@ int ProcessCommand::Run(std::ostream& out, std::ostream& err) {
     if (index < 0) throw UsageError("no pin '" + TextFormat::Printable(edit.first) + "' in " + module);
     const int32_t id = ids[static_cast<size_t>(index)];
     if (id < 0 || !host.SetPinValue(id, edit.second, 0))
-      throw UsageError("pin '" + TextFormat::Printable(edit.first) + "' takes no value on the DSP side (it is " +
+      throw UsageError("pin '" + TextFormat::Printable(edit.first) +
+                       "' takes no value on the DSP side (it is " +
                        "no control pin with a variable of its module's)");
   }
 
@@ -153,11 +157,12 @@ int ProcessCommand::Run(std::ostream& out, std::ostream& err) {
   const auto chunk = static_cast<size_t>(std::max(in_info.samplerate, block));
   const auto in_channels = static_cast<size_t>(in_info.channels);
   std::vector<float> interleaved(chunk * std::max(in_channels, outputs.size()));
-  std::vector<std::vector<float>> in_signals(inputs.size(), std::vector<float>(chunk));
-  std::vector<std::vector<float>> out_signals(outputs.size(), std::vector<float>(chunk));
+  std::vector<std::vector<float> > in_signals(inputs.size(), std::vector<float>(chunk));
+  std::vector<std::vector<float> > out_signals(outputs.size(), std::vector<float>(chunk));
   std::vector<DspHost::Channel> in_channels_list, out_channels_list;
   for (size_t k = 0; k < inputs.size(); ++k) in_channels_list.push_back({inputs[k], in_signals[k].data()});
-  for (size_t k = 0; k < outputs.size(); ++k) out_channels_list.push_back({outputs[k], out_signals[k].data()});
+  for (size_t k = 0; k < outputs.size(); ++k)
+    out_channels_list.push_back({outputs[k], out_signals[k].data()});
 
   const double seconds = static_cast<double>(in_info.frames) / in_info.samplerate;
   const bool progress = seconds > PROGRESS_SECONDS;
@@ -168,14 +173,16 @@ int ProcessCommand::Run(std::ostream& out, std::ostream& err) {
     if (got <= 0) break;
     const auto frames = static_cast<size_t>(got);
     for (size_t k = 0; k < inputs.size(); ++k) {
-      for (size_t n = 0; n < frames; ++n) in_signals[k][n] = k < in_channels ? interleaved[n * in_channels + k] : 0.0f;
+      for (size_t n = 0; n < frames; ++n)
+        in_signals[k][n] = k < in_channels ? interleaved[n * in_channels + k] : 0.0f;
     }
     host.Stream(in_channels_list, out_channels_list, static_cast<int32_t>(frames));
     for (size_t n = 0; n < frames; ++n) {
       for (size_t k = 0; k < outputs.size(); ++k) interleaved[n * outputs.size() + k] = out_signals[k][n];
     }
     if (sf_writef_float(output.get(), interleaved.data(), got) != got) {
-      err << "qxhost: cannot write " << TextFormat::Printable(m_output) << ": " << sf_strerror(output.get()) << "\n";
+      err << "qxhost: cannot write " << TextFormat::Printable(m_output) << ": " << sf_strerror(output.get())
+          << "\n";
       return FAILED;
     }
     done += got;

@@ -81,21 +81,22 @@ std::vector<std::vector<float>> OneRun(CheckContext& context, int32_t pin_count,
     const int32_t size = sizes[turn % sizes.size()];
     host.SetFormat(rate, size);
     // A fixed block size plays the whole signal; a changing one, one block.
-    const int32_t count = sizes.size() == 1 ? ProcessFormats::LENGTH : std::min(size, ProcessFormats::LENGTH - done);
+    const int32_t count =
+        sizes.size() == 1 ? ProcessFormats::LENGTH : std::min(size, ProcessFormats::LENGTH - done);
     host.Stream(channels(layout.inputs, inputs, done), channels(layout.outputs, outputs, done), count);
     done += count;
   }
   if (host.StrayWrites() > 0) {
     *failure = CheckResult::Fail(host.FirstStrayWrite() + " " + Format(rate, Blocks(sizes)),
                                  "writes only within [offset, offset + count) of an output buffer",
-                                 std::to_string(host.StrayWrites()) + " such calls");
+                                 std::to_string(host.StrayWrites()) + " writes elsewhere");
     return outputs;
   }
   for (size_t k = 0; k < outputs.size(); ++k) {
     for (size_t n = 0; n < outputs[k].size(); ++n) {
       if (std::isfinite(outputs[k][n])) continue;
-      *failure = CheckResult::Fail("output pin " + std::to_string(layout.outputs[k]) + " sample " + std::to_string(n) +
-                                       " " + Format(rate, Blocks(sizes)),
+      *failure = CheckResult::Fail("output pin " + std::to_string(layout.outputs[k]) + " sample " +
+                                       std::to_string(n) + " " + Format(rate, Blocks(sizes)),
                                    "finite output for finite input", TextFormat::Float(outputs[k][n]));
       return outputs;
     }
@@ -111,7 +112,10 @@ ValidationCheck ProcessFormats::Check() {
           "at 22050 to 192000 Hz and block sizes 1 to 4096 (and one changing between blocks), with events at "
           "blocks' first, middle and last samples: the same output at every block size, writes only within "
           "each call's stretch, finite output",
-          false, false, &Run, 2};
+          false,
+          false,
+          &Run,
+          2};
 }
 
 const std::vector<float>& ProcessFormats::SampleRates() {
@@ -169,7 +173,8 @@ CheckResult ProcessFormats::Run(CheckContext& context) {
       CheckResult failure;
       bool usable = false;
       std::vector<int32_t> ids;
-      const std::vector<std::vector<float>> got = OneRun(context, pin_count, rate, sizes, &failure, &usable, &ids);
+      const std::vector<std::vector<float>> got =
+          OneRun(context, pin_count, rate, sizes, &failure, &usable, &ids);
       if (!usable) return CheckResult::Skip("makeModule(0, 1) gives no usable DSP instance");
       if (failure.Failed()) return failure;
       if (reference_name.empty()) {
@@ -185,8 +190,8 @@ CheckResult ProcessFormats::Run(CheckContext& context) {
         for (const float sample : reference[k]) peak = std::max(peak, std::fabs(sample));
         for (size_t n = 0; n < got[k].size(); ++n) {
           if (std::fabs(got[k][n] - reference[k][n]) <= 1e-6f * peak) continue;
-          return CheckResult::Fail("output pin " + std::to_string(ids[k]) + " sample " + std::to_string(n) + " " +
-                                       Format(rate, Blocks(sizes)),
+          return CheckResult::Fail("output pin " + std::to_string(ids[k]) + " sample " + std::to_string(n) +
+                                       " " + Format(rate, Blocks(sizes)),
                                    TextFormat::Float(reference[k][n]) + " as with " + reference_name +
                                        " (the same output whatever the block size)",
                                    TextFormat::Float(got[k][n]));
