@@ -16,23 +16,26 @@ void Fill(float* samples, size_t count) {
   for (size_t i = 0; i < count; ++i) std::memcpy(samples + i, &PATTERN, sizeof PATTERN);
 }
 
+// A sample's bits, read where it lies (never as a float value, which could
+// change a NaN's bits on the way).
+uint32_t BitsAt(const float* sample) {
+  uint32_t bits;
+  std::memcpy(&bits, sample, sizeof bits);
+  return bits;
+}
+
 // The first sample in [0, count) that is not the pattern, or -1.
 long FirstChanged(const float* samples, size_t count) {
   for (size_t i = 0; i < count; ++i) {
-    uint32_t bits;
-    std::memcpy(&bits, samples + i, sizeof bits);
-    if (bits != PATTERN) return static_cast<long>(i);
+    if (BitsAt(samples + i) != PATTERN) return static_cast<long>(i);
   }
   return -1;
 }
 
-// The first sample in [from, to) where two blocks differ, or -1.
+// The first sample in [from, to) where two blocks differ bit for bit, or -1.
 long FirstDifference(const float* a, const float* b, int32_t from, int32_t to) {
-  if (from >= to) return -1;
-  const auto n = static_cast<size_t>(to - from);
-  if (std::memcmp(a + from, b + from, n * sizeof(float)) == 0) return -1;
   for (int32_t i = from; i < to; ++i) {
-    if (std::memcmp(a + i, b + i, sizeof(float)) != 0) return i;
+    if (BitsAt(a + i) != BitsAt(b + i)) return i;
   }
   return -1;
 }
@@ -259,12 +262,16 @@ void DspHost::WatchOutputs(bool on) {
   FillOutsideBlocks();
 }
 
+size_t DspHost::PastBlock() const {
+  return static_cast<size_t>(m_capacity) - static_cast<size_t>(m_block_size) + static_cast<size_t>(GUARD);
+}
+
 void DspHost::FillOutsideBlocks() {
   for (int32_t id = 0; id < m_pin_count; ++id) {
     if (!IsWatched(id)) continue;
     float* samples = Buffer(id).data();
     Fill(samples - GUARD, static_cast<size_t>(GUARD));
-    Fill(samples + m_block_size, static_cast<size_t>(m_capacity - m_block_size + GUARD));
+    Fill(samples + m_block_size, PastBlock());
   }
 }
 
@@ -274,7 +281,7 @@ void DspHost::CheckOutsideBlocks() {
     float* samples = Buffer(id).data();
     const long before = FirstChanged(samples - GUARD, static_cast<size_t>(GUARD));
     const long past =
-        FirstChanged(samples + m_block_size, static_cast<size_t>(m_capacity - m_block_size + GUARD));
+        FirstChanged(samples + m_block_size, PastBlock());
     // Which call wrote there is not known any more, only that one did.
     if (before >= 0) Stray(id, before - GUARD, "a process call", "before the buffer");
     if (past >= 0) Stray(id, m_block_size + past, "a process call", "past the block");

@@ -161,6 +161,8 @@ class DspHost {
   // The host's pattern past the block and in the guards, put back or compared.
   void FillOutsideBlocks();
   void CheckOutsideBlocks();
+  // Samples from the block's end to the buffer's, and the guard after it.
+  size_t PastBlock() const;
   void Stray(int32_t id, long sample, const std::string& call, const char* where);
 
   int32_t m_pin_count;

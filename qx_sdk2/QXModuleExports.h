@@ -39,6 +39,8 @@ class QXModuleExports {
   }
 };
 
+// The class names are template arguments, which take no parentheses.
+// NOLINTBEGIN(bugprone-macro-parentheses)
 #define QX_MODULE_EXPORTS(DSP_CLASS, GUI_CLASS, ID, ABOUT)                                               \
   extern "C" QX_EXPORT bool QX_CALL getModuleProperties(int32_t index, QXModuleProperties* properties) { \
     return QXModuleExports::Properties(index, properties, ID, ABOUT);                                    \
@@ -47,5 +49,6 @@ class QXModuleExports {
                                                 QXWord host_data) {                                      \
     return QXModuleExports::Make<DSP_CLASS, GUI_CLASS>(index, type, callback, host_data);                \
   }
+// NOLINTEND(bugprone-macro-parentheses)
 
 #endif  // QX_SDK2_QXMODULEEXPORTS_H
