@@ -280,8 +280,7 @@ void DspHost::CheckOutsideBlocks() {
     if (!IsWatched(id)) continue;
     float* samples = Buffer(id).data();
     const long before = FirstChanged(samples - GUARD, static_cast<size_t>(GUARD));
-    const long past =
-        FirstChanged(samples + m_block_size, PastBlock());
+    const long past = FirstChanged(samples + m_block_size, PastBlock());
     // Which call wrote there is not known any more, only that one did.
     if (before >= 0) Stray(id, before - GUARD, "a process call", "before the buffer");
     if (past >= 0) Stray(id, m_block_size + past, "a process call", "past the block");
