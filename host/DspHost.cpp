@@ -1,11 +1,67 @@
 #include "DspHost.h"
 
 #include <algorithm>
+#include <cmath>
+#include <cstring>
+#include <limits>
+#include <stdexcept>
 
-DspHost::DspHost(int32_t pin_count, int32_t block_size)
+namespace {
+
+// What the host keeps in the samples a module must not write while watched: a
+// quiet NaN with a payload no arithmetic makes, compared bit for bit.
+constexpr uint32_t PATTERN = 0x7FC5A5A5u;
+
+void Fill(float* samples, size_t count) {
+  for (size_t i = 0; i < count; ++i) std::memcpy(samples + i, &PATTERN, sizeof PATTERN);
+}
+
+// A sample's bits, read where it lies (never as a float value, which could
+// change a NaN's bits on the way).
+uint32_t BitsAt(const float* sample) {
+  uint32_t bits;
+  std::memcpy(&bits, sample, sizeof bits);
+  return bits;
+}
+
+// The first sample in [0, count) that is not the pattern, or -1.
+long FirstChanged(const float* samples, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    if (BitsAt(samples + i) != PATTERN) return static_cast<long>(i);
+  }
+  return -1;
+}
+
+// The first sample in [from, to) where two blocks differ bit for bit, or -1.
+long FirstDifference(const float* a, const float* b, int32_t from, int32_t to) {
+  for (int32_t i = from; i < to; ++i) {
+    if (BitsAt(a + i) != BitsAt(b + i)) return i;
+  }
+  return -1;
+}
+
+template <class T>
+T Clamped(double value) {
+  if (std::isnan(value)) return 0;
+  const double low = static_cast<double>(std::numeric_limits<T>::min());
+  const double high = static_cast<double>(std::numeric_limits<T>::max());
+  return static_cast<T>(std::trunc(std::min(std::max(value, low), high)));
+}
+
+}  // namespace
+
+DspHost::DspHost(int32_t pin_count, int32_t block_size, int32_t capacity)
     : m_pin_count(std::max(pin_count, 0)),
       m_block_size(std::max(block_size, 1)),
-      m_buffers(static_cast<size_t>(m_pin_count), std::vector<float>(static_cast<size_t>(m_block_size))) {}
+      m_capacity(std::max(capacity, m_block_size)),
+      m_storage(static_cast<size_t>(m_pin_count) * static_cast<size_t>(m_capacity + 2 * GUARD)),
+      m_pins(static_cast<size_t>(m_pin_count)) {}
+
+AudioBuffer DspHost::Buffer(int32_t id) {
+  if (id < 0 || id >= m_pin_count) throw std::out_of_range("DspHost::Buffer: no pin " + std::to_string(id));
+  const size_t start = static_cast<size_t>(id) * static_cast<size_t>(m_capacity + 2 * GUARD) + GUARD;
+  return AudioBuffer(m_storage.data() + start, static_cast<size_t>(m_capacity));
+}
 
 QXWord DspHost::Callback(void* record, int32_t opcode, int32_t index, int32_t value, void* ptr,
                          float opt) {
@@ -55,9 +111,42 @@ QXWord DspHost::Dispatch(int32_t opcode, int32_t index, int32_t value, void* ptr
   return m_record->dispatch_entry(m_record, opcode, index, value, ptr, opt);
 }
 
+bool DspHost::Describe() {
+  const bool ended = PinDescription::ReadList(*this, &m_descriptions);
+  std::fill(m_pins.begin(), m_pins.end(), DspPin{});
+  const std::vector<int32_t> ids = PinDescription::DspIds(m_descriptions);
+  int32_t next = 0;
+  for (size_t i = 0; i < m_descriptions.size(); ++i) {
+    const int32_t id = ids[i];
+    if (id < 0 || id >= m_pin_count) continue;
+    const PinDescription& d = m_descriptions[i];
+    m_pins[static_cast<size_t>(id)] = DspPin{d.direction, d.datatype, d.variable_address};
+    next = id + 1;
+  }
+  // The last description may repeat up to the pin count, each repeat with
+  // storage of its own.
+  if (!m_descriptions.empty()) {
+    const PinDescription& last = m_descriptions.back();
+    if (!last.GuiOnly() && (last.flags & IO_REPEATING) != 0) {
+      for (int32_t id = next; id < m_pin_count; ++id)
+        m_pins[static_cast<size_t>(id)] = DspPin{last.direction, last.datatype, nullptr};
+    }
+  }
+  // An audio pin's variable holds its buffer's address, which the host fills.
+  for (int32_t id = 0; id < m_pin_count; ++id) {
+    const DspPin& p = m_pins[static_cast<size_t>(id)];
+    if (p.datatype == DT_FSAMPLE && p.variable != nullptr) {
+      float* buffer = Buffer(id).data();
+      std::memcpy(p.variable, &buffer, sizeof buffer);
+    }
+  }
+  if (m_watch) WatchOutputs(true);
+  return ended;
+}
+
 void DspHost::Open() {
   Dispatch(DSP_OP_CHANGE_BLOCK_SIZE, 0, m_block_size);
-  Dispatch(DSP_OP_CHANGE_SAMPLE_RATE, 0, 0, nullptr, 44100.0f);
+  Dispatch(DSP_OP_CHANGE_SAMPLE_RATE, 0, 0, nullptr, m_sample_rate);
   Dispatch(DSP_OP_OPEN);
 }
 
@@ -66,12 +155,137 @@ QXWord DspHost::Close() {
   m_record = nullptr;
   m_process_entry = nullptr;
   m_events.clear();
+  m_values.clear();
   return result;
 }
 
+bool DspHost::SetFormat(float sample_rate, int32_t block_size) {
+  if (!(sample_rate > 0.0f) || !std::isfinite(sample_rate) || block_size < 1 || block_size > m_capacity)
+    return false;
+  if (m_watch) CheckOutsideBlocks();
+  const int32_t previous = m_block_size;
+  m_sample_rate = sample_rate;
+  m_block_size = block_size;
+  if (m_watch) {
+    // Samples that join the block start as silence, not as the host's pattern.
+    for (int32_t id = 0; id < m_pin_count; ++id) {
+      if (!IsWatched(id) || block_size <= previous) continue;
+      std::fill(Buffer(id).data() + previous, Buffer(id).data() + block_size, 0.0f);
+    }
+    FillOutsideBlocks();
+  }
+  Dispatch(DSP_OP_CHANGE_SAMPLE_RATE, 0, 0, nullptr, m_sample_rate);
+  Dispatch(DSP_OP_CHANGE_BLOCK_SIZE, 0, m_block_size);
+  return true;
+}
+
+bool DspHost::SetPinValue(int32_t id, double value, uint32_t clock) {
+  if (id < 0 || id >= m_pin_count) return false;
+  const DspPin& p = m_pins[static_cast<size_t>(id)];
+  const bool value_type =
+      p.datatype == DT_FLOAT || p.datatype == DT_INT || p.datatype == DT_SHORT || p.datatype == DT_BOOL;
+  if (p.variable == nullptr || !value_type) return false;
+  if (static_cast<int32_t>(clock - m_clock) < 0) return false;
+  m_values.push_back(PinValue{clock, id, value});
+  return true;
+}
+
+void DspHost::WriteVariable(const PinValue& change) {
+  const DspPin& p = m_pins[static_cast<size_t>(change.id)];
+  switch (p.datatype) {
+    case DT_FLOAT: {
+      const auto single = static_cast<float>(change.value);
+      std::memcpy(p.variable, &single, sizeof single);
+      break;
+    }
+    case DT_INT: {
+      const auto whole = Clamped<int32_t>(change.value);
+      std::memcpy(p.variable, &whole, sizeof whole);
+      break;
+    }
+    case DT_SHORT: {
+      const auto whole = Clamped<int16_t>(change.value);
+      std::memcpy(p.variable, &whole, sizeof whole);
+      break;
+    }
+    default: {
+      const uint8_t flag = change.value != 0.0 ? 1 : 0;
+      std::memcpy(p.variable, &flag, sizeof flag);
+      break;
+    }
+  }
+}
+
 void DspHost::Process(int32_t offset, int32_t count) {
-  if (count > 0 && m_record != nullptr && m_process_entry != nullptr)
+  if (count <= 0 || m_record == nullptr || m_process_entry == nullptr) return;
+  if (!m_watch) {
     m_process_entry(m_record->object, offset, count);
+    return;
+  }
+  const auto block = static_cast<size_t>(m_block_size);
+  for (int32_t id = 0, k = 0; id < m_pin_count; ++id) {
+    if (!IsWatched(id)) continue;
+    std::memcpy(m_before.data() + static_cast<size_t>(k++) * block, Buffer(id).data(), block * sizeof(float));
+  }
+  m_process_entry(m_record->object, offset, count);
+  for (int32_t id = 0, k = 0; id < m_pin_count; ++id) {
+    if (!IsWatched(id)) continue;
+    const float* before = m_before.data() + static_cast<size_t>(k++) * block;
+    const float* now = Buffer(id).data();
+    long at = FirstDifference(before, now, 0, offset);
+    if (at < 0) at = FirstDifference(before, now, offset + count, m_block_size);
+    if (at >= 0) {
+      Stray(id, at,
+            "process_entry(offset " + std::to_string(offset) + ", count " + std::to_string(count) + ")",
+            "outside its stretch");
+    }
+  }
+}
+
+void DspHost::Stray(int32_t id, long sample, const std::string& call, const char* where) {
+  if (m_stray_writes++ > 0) return;
+  m_first_stray = call + " wrote output pin " + std::to_string(id) + " at sample " + std::to_string(sample) +
+                  " (" + where + ", block size " + std::to_string(m_block_size) + ")";
+}
+
+bool DspHost::IsWatched(int32_t id) const {
+  const DspPin& p = m_pins[static_cast<size_t>(id)];
+  return p.datatype == DT_FSAMPLE && p.direction == DR_OUT;
+}
+
+void DspHost::WatchOutputs(bool on) {
+  m_watch = on;
+  if (!on) return;
+  size_t watched = 0;
+  for (int32_t id = 0; id < m_pin_count; ++id) watched += IsWatched(id) ? 1u : 0u;
+  m_before.assign(watched * static_cast<size_t>(m_capacity), 0.0f);
+  FillOutsideBlocks();
+}
+
+size_t DspHost::PastBlock() const {
+  return static_cast<size_t>(m_capacity) - static_cast<size_t>(m_block_size) + static_cast<size_t>(GUARD);
+}
+
+void DspHost::FillOutsideBlocks() {
+  for (int32_t id = 0; id < m_pin_count; ++id) {
+    if (!IsWatched(id)) continue;
+    float* samples = Buffer(id).data();
+    Fill(samples - GUARD, static_cast<size_t>(GUARD));
+    Fill(samples + m_block_size, PastBlock());
+  }
+}
+
+void DspHost::CheckOutsideBlocks() {
+  for (int32_t id = 0; id < m_pin_count; ++id) {
+    if (!IsWatched(id)) continue;
+    float* samples = Buffer(id).data();
+    const long before = FirstChanged(samples - GUARD, static_cast<size_t>(GUARD));
+    const long past = FirstChanged(samples + m_block_size, PastBlock());
+    // Which call wrote there is not known any more, only that one did.
+    if (before >= 0) Stray(id, before - GUARD, "a process call", "before the buffer");
+    if (past >= 0) Stray(id, m_block_size + past, "a process call", "past the block");
+  }
+  FillOutsideBlocks();
 }
 
 void DspHost::Deliver(const QXEvent& event) {
@@ -87,6 +301,16 @@ void DspHost::DeliverDue() {
   const auto kept = std::remove_if(m_events.begin(), m_events.end(), late);
   m_late_events += static_cast<uint64_t>(m_events.end() - kept);
   m_events.erase(kept, m_events.end());
+  // The user's pin values first: each is written, then its status delivered.
+  for (;;) {
+    const auto due = std::find_if(m_values.begin(), m_values.end(),
+                                  [this](const PinValue& v) { return v.clock == m_clock; });
+    if (due == m_values.end() || m_record == nullptr) break;
+    const PinValue change = *due;
+    m_values.erase(due);
+    WriteVariable(change);
+    Deliver(QXEvent{m_clock, ET_PIN_STATUS, QX_PIN_STATUS_MOMENTARY, 0, change.id, 0});
+  }
   // Events posted while delivering, for this same clock, are delivered too.
   for (;;) {
     const auto due = std::find_if(m_events.begin(), m_events.end(),
@@ -104,6 +328,21 @@ void DspHost::Run(int32_t count) {
     RunBlock(block);
     count -= block;
   }
+  if (m_watch) CheckOutsideBlocks();
+}
+
+void DspHost::Stream(const std::vector<Channel>& inputs, const std::vector<Channel>& outputs, int32_t count) {
+  int32_t done = 0;
+  while (done < count && m_record != nullptr) {
+    const int32_t block = std::min(count - done, m_block_size);
+    const auto n = static_cast<size_t>(block);
+    for (const Channel& in : inputs) std::memcpy(Buffer(in.pin).data(), in.samples + done, n * sizeof(float));
+    RunBlock(block);
+    for (const Channel& out : outputs)
+      std::memcpy(out.samples + done, Buffer(out.pin).data(), n * sizeof(float));
+    done += block;
+  }
+  if (m_watch) CheckOutsideBlocks();
 }
 
 void DspHost::RunBlock(int32_t count) {
@@ -112,12 +351,14 @@ void DspHost::RunBlock(int32_t count) {
   int32_t done = 0;
   while (done < count && m_record != nullptr) {
     DeliverDue();
-    // The next event inside the block ends this stretch of processing.
+    // The next event or pin value inside the block ends this stretch.
     int32_t stretch = count - done;
-    for (const QXEvent& e : m_events) {
-      const uint32_t ahead = e.time_stamp - m_clock;
+    const auto shorten = [this, &stretch](uint32_t clock) {
+      const uint32_t ahead = clock - m_clock;
       if (ahead > 0 && ahead < static_cast<uint32_t>(stretch)) stretch = static_cast<int32_t>(ahead);
-    }
+    };
+    for (const QXEvent& e : m_events) shorten(e.time_stamp);
+    for (const PinValue& v : m_values) shorten(v.clock);
     Process(done, stretch);
     done += stretch;
     m_clock = start + static_cast<uint32_t>(done);

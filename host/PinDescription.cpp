@@ -24,7 +24,7 @@ bool PinDescription::ReadList(DspHost& host, std::vector<PinDescription>* pins) 
     QXPinProperties p{};
     if (host.Dispatch(DSP_OP_GET_PIN_PROPERTIES, i, 0, &p) == 0) return true;
     const std::string name = p.name != nullptr ? std::string(p.name, strnlen(p.name, MAX_NAME)) : "";
-    pins->push_back(PinDescription{i, name, p.direction, p.datatype, p.flags});
+    pins->push_back(PinDescription{i, name, p.direction, p.datatype, p.flags, p.variable_address});
   }
   QXPinProperties p{};
   return host.Dispatch(DSP_OP_GET_PIN_PROPERTIES, MAX_LIST, 0, &p) == 0;

@@ -23,6 +23,9 @@ struct PinDescription {
   int32_t direction;
   int32_t datatype;
   int32_t flags;
+  // The describing instance's variable for the value; null for storage of its
+  // own. Another instance's variable is elsewhere.
+  void* variable_address = nullptr;
 
   // A user-interface pin without a DSP-side pin.
   bool GuiOnly() const { return (flags & IO_UI_COMMUNICATION) != 0 && (flags & IO_UI_DSP_SHARED) == 0; }

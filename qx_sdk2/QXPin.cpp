@@ -75,3 +75,8 @@ float QXPin::SampleValue() {
   if (buffer == nullptr) return 0.0f;  // the host gave no buffer
   return buffer[clock - start];
 }
+
+float* QXPin::SampleBuffer() const {
+  if (m_datatype != DT_FSAMPLE || m_variable_ptr == nullptr) return nullptr;
+  return *static_cast<float* const*>(m_variable_ptr);
+}

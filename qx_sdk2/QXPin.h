@@ -26,6 +26,10 @@ class QXPin {
   bool QueryHost();
   // The audio sample at the current sample clock.
   float SampleValue();
+  // An audio pin's sample buffer: the address the host gave (through the
+  // module's variable, or fetched at open). Null for other pins and when the
+  // host gave none. The host keeps it in place, so a module may keep it too.
+  float* SampleBuffer() const;
 
   QXModule_base* Module() const { return m_module; }
   int32_t Id() const { return m_id; }

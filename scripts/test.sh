@@ -3,14 +3,16 @@
 # check under ThreadSanitizer), then a bounded fuzz run. Usage:
 # scripts/test.sh [STAGE...], a stage being a preset name, "fuzz",
 # "reproducible" (the release built twice in two folders and compared,
-# scripts/check-reproducible.sh) or "win32-run" (the win32 build run under
-# 32-bit Wine, scripts/win32-run.sh).
+# scripts/check-reproducible.sh), "win32-run" (the win32 build run under
+# 32-bit Wine, scripts/win32-run.sh) or "sdk" (the module authors' guide run
+# command by command, and the gain example built from the installed SDK,
+# scripts/check-sdk.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
 stages=("$@")
-((${#stages[@]})) || stages=(debug tsan release i686-linux win64 win32 reproducible win32-run fuzz)
+((${#stages[@]})) || stages=(debug tsan release i686-linux win64 win32 sdk reproducible win32-run fuzz)
 
 failed=()
 skipped=()
@@ -19,6 +21,8 @@ for stage in "${stages[@]}"; do
   start=$SECONDS
   if [ "$stage" = fuzz ]; then
     scripts/fuzz.sh 30 || failed+=("$stage")
+  elif [ "$stage" = sdk ]; then
+    scripts/check-sdk.sh || failed+=("$stage")
   elif [ "$stage" = reproducible ]; then
     scripts/check-reproducible.sh || failed+=("$stage")
   elif [ "$stage" = win32-run ]; then

@@ -41,6 +41,7 @@ TEST(QXPin, AudioPinWithoutVariableFetchesItsBufferOnce) {
   EXPECT_EQ(s.host.Log()[0].opcode, HOST_OP_GET_PIN_BUFFER);
   EXPECT_EQ(s.host.Log()[0].index, 3);
   EXPECT_EQ(*static_cast<float**>(pin.VariablePtr()), s.host.Buffer(3).data());
+  EXPECT_EQ(pin.SampleBuffer(), s.host.Buffer(3).data());
 
   s.host.ClearLog();
   float* variable = nullptr;
@@ -48,6 +49,21 @@ TEST(QXPin, AudioPinWithoutVariableFetchesItsBufferOnce) {
   with_variable.Init(s.module, 1, DT_FSAMPLE, &variable);
   EXPECT_TRUE(s.host.Log().empty());
   EXPECT_EQ(with_variable.VariablePtr(), &variable);
+  EXPECT_EQ(with_variable.SampleBuffer(), nullptr) << "until the host fills the variable";
+  variable = s.host.Buffer(2).data();
+  EXPECT_EQ(with_variable.SampleBuffer(), s.host.Buffer(2).data());
+}
+
+TEST(QXPin, OnlyAudioPinsHaveASampleBuffer) {
+  PinSession s;
+  float* buffer = s.host.Buffer(0).data();
+  for (int32_t type : {int32_t{DT_SHORT}, int32_t{DT_BOOL}, int32_t{DT_FLOAT}, int32_t{DT_INT}, 1, 7}) {
+    QXPin pin;
+    pin.Init(s.module, 0, type, &buffer);  // a variable that happens to hold an address
+    EXPECT_EQ(pin.SampleBuffer(), nullptr) << type;
+  }
+  QXPin unbound;
+  EXPECT_EQ(unbound.SampleBuffer(), nullptr);
 }
 
 TEST(QXPin, SampleValueReadsTheBufferAtTheClockOffset) {

@@ -900,6 +900,46 @@ TEST(Validate, StrictnessThreeAddsTheThreadsCheck) {
   EXPECT_NE(bad.err.find("bad strictness '4': a whole number from 1 to 3"), std::string::npos) << bad.err;
 }
 
+TEST(Validate, StrictnessTwoAddsTheProcessFormatsCheck) {
+  QXHostRun basic({"validate", "--json", "--size", "4", QXHostRun::Module("Gain.qxm")});
+  EXPECT_EQ(ChecksByName(basic).count("dsp.process-formats"), 0u) << "not at the default strictness";
+  // Correct modules pass: the gain with audio and a control pin, the product
+  // and the framework-free twin, which only sleep. The gain that takes a
+  // change at the next block's start gives another output at block size 2
+  // than at block size 1.
+  const struct {
+    std::string module;
+    const char* status;
+    const char* message;
+    const char* also;  // a second part of it
+  } cases[] = {
+      {QXHostRun::Module("Gain.qxm"), "pass", "1 output compared, 16 event clocks", ""},
+      {QX_PRODUCT, "pass", "0 outputs compared", ""},
+      {QXHostRun::Module("faulty_none.qxm"), "pass", "0 outputs compared", ""},
+      {QXHostRun::Module("gain_late_change.qxm"), "fail", "output pin 1 sample 1 at 22050 Hz, block size 2: expected ",
+       " as with block size 1 (the same output whatever the block size), got "},
+  };
+  for (const auto& c : cases) {
+    QXHostRun run({"validate", "--json", "--strictness", "2", "--include", "process-formats", c.module});
+    const Json check = ChecksByName(run)["dsp.process-formats"];
+    EXPECT_EQ(Text(check, "status"), c.status) << c.module << run.out;
+    EXPECT_NE(Text(check, "message").find(c.message), std::string::npos) << Text(check, "message");
+    EXPECT_NE(Text(check, "message").find(c.also), std::string::npos) << Text(check, "message");
+    EXPECT_EQ(run.code, std::string(c.status) == "pass" ? 0 : 1);
+  }
+}
+
+TEST(Validate, TheGainExamplePassesEveryCheckAtEveryStrictness) {
+  QXHostRun run({"validate", "--json", "--strictness", "3", "--size", "16", QXHostRun::Module("Gain.qxm")});
+  EXPECT_EQ(run.code, 0) << run.out << run.err;
+  const std::map<std::string, Json> checks = ChecksByName(run);
+  EXPECT_EQ(checks.size(), CheckCatalog::All().size());
+  for (const auto& check : checks) {
+    const std::string expected = check.first == "converter.oracle" ? "skip" : Expected(check.first, "pass");
+    EXPECT_EQ(Text(check.second, "status"), expected) << check.first << ": " << Text(check.second, "message");
+  }
+}
+
 TEST(QXHostFuzz, FindsACrashAndReplaysItsShortestRun) {
   const std::string module = QXHostRun::Module("faulty_crash_on_unknown.qxm");
   QXHostRun run({"fuzz", "--duration", "30", "--jobs", "2", "--seed", "3", module});

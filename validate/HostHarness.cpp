@@ -124,11 +124,11 @@ int HostHarness::MakeGui(int32_t pins, GuiHost::Echo echo, const std::vector<flo
   return m_instances.back()->id;
 }
 
-int HostHarness::MakeDsp(int32_t pin_count, bool with_callback) {
+int HostHarness::MakeDsp(int32_t pin_count, bool with_callback, int32_t capacity) {
   auto instance = std::make_unique<Instance>();
   instance->id = static_cast<int>(m_instances.size());
   instance->pins = pin_count;
-  instance->dsp_host = std::make_unique<DspHost>(pin_count);
+  instance->dsp_host = std::make_unique<DspHost>(pin_count, 64, capacity);
   instance->dsp_host->SetLogging(false);
   QXModuleStruct& shadow = instance->dsp_shadow;
   shadow.magic = QX_MAGIC_DSP;

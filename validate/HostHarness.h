@@ -57,8 +57,9 @@ class HostHarness {
   // `start_values` before creation; its id, or -1 if makeModule gave null.
   int MakeGui(int32_t pins, GuiHost::Echo echo, const std::vector<float>& start_values = {});
   // A DSP instance whose host answers `pin_count`; without the callback if
-  // `with_callback` is false. Its id, or -1.
-  int MakeDsp(int32_t pin_count, bool with_callback = true);
+  // `with_callback` is false; its host's buffers hold `capacity` samples (0:
+  // the block of 64). Its id, or -1.
+  int MakeDsp(int32_t pin_count, bool with_callback = true, int32_t capacity = 0);
   // A DSP instance as the host uses it: made with a host that answers
   // `pin_count`, then opened. Its id, or -1 if makeModule gave no usable
   // record (then nothing is opened).

@@ -10,6 +10,7 @@
 #include "FuzzCommand.h"
 #include "InfoCommand.h"
 #include "ListChecksCommand.h"
+#include "ProcessCommand.h"
 #include "QXVersion.h"
 #include "SetCommand.h"
 #include "TextFormat.h"
@@ -28,6 +29,7 @@ const char TOOL_DESCRIPTION[] =
     "  validate MODULE...       run the checks of the host contract on each module\n"
     "  list-checks              the checks validate runs\n"
     "  fuzz MODULE              random host behaviour for a while; a finding with its replay\n"
+    "  process MODULE IN OUT    run the DSP side over an audio file\n"
     "\n"
     "'qxhost COMMAND --help' describes a command. Exit status: 0 done, 1 the module failed,\n"
     "2 bad usage.";
@@ -77,6 +79,7 @@ int QXHostTool::Run(const std::vector<std::string>& args) {
   commands.push_back(std::make_unique<ValidateCommand>(tool));
   commands.push_back(std::make_unique<ListChecksCommand>(tool));
   commands.push_back(std::make_unique<FuzzCommand>(tool));
+  commands.push_back(std::make_unique<ProcessCommand>(tool));
   for (const auto& command : commands) help->SetUsage(command->App(), command->Usage());
 
   const auto chosen = [&]() -> ToolCommand* {

@@ -6,6 +6,7 @@
 #include "TextFormat.h"
 #include "HostHarness.h"
 #include "OpcodeNames.h"
+#include "ProcessFormats.h"
 
 namespace {
 
@@ -41,6 +42,7 @@ void DspChecks::Add(std::vector<ValidationCheck>* checks) {
                      false, false, &PinList});
   checks->push_back({"dsp.lifecycle", "open answers 0, process runs, close answers 1; magic and version unchanged",
                      false, true, &Lifecycle});
+  checks->push_back(ProcessFormats::Check());
 }
 
 std::vector<int32_t> DspChecks::UnknownOpcodes(int size) {

@@ -93,7 +93,7 @@ Steps RunDsp(HostHarness& harness, const Audio& audio, int instance, int blocks,
   for (int block = 0; block < blocks; ++block) {
     if (lockstep != nullptr) lockstep->Arrive();
     for (const int32_t pin : audio.inputs) {
-      std::vector<float>& buffer = host.Buffer(pin);
+      const AudioBuffer buffer = host.Buffer(pin);
       for (size_t i = 0; i < buffer.size(); ++i) {
         const double t = static_cast<double>(block * BLOCK) + static_cast<double>(i);
         buffer[i] = static_cast<float>(std::sin(0.01 * (instance + 1) * t) * 0.5 + 0.1 * (pin + 1));

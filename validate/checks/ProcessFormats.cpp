@@ -1,0 +1,204 @@
+#include "ProcessFormats.h"
+
+#include <algorithm>
+#include <cmath>
+#include <set>
+#include <string>
+
+#include "HostHarness.h"
+#include "TextFormat.h"
+
+namespace {
+
+// Audio pins and control pins of an instance, by DSP-side pin id.
+struct Layout {
+  std::vector<int32_t> inputs, outputs, controls;
+};
+
+Layout FindLayout(const DspHost& host) {
+  Layout layout;
+  for (int32_t id = 0; id < host.PinCount(); ++id) {
+    const DspHost::DspPin& pin = host.Pin(id);
+    if (pin.datatype == DT_FSAMPLE) {
+      (pin.direction == DR_OUT ? layout.outputs : layout.inputs).push_back(id);
+    } else if (pin.direction == DR_IN && pin.variable != nullptr &&
+               (pin.datatype == DT_FLOAT || pin.datatype == DT_INT || pin.datatype == DT_SHORT ||
+                pin.datatype == DT_BOOL)) {
+      layout.controls.push_back(id);
+    }
+  }
+  return layout;
+}
+
+std::string Format(float rate, const std::string& blocks) {
+  return "at " + std::to_string(static_cast<long>(rate)) + " Hz, " + blocks;
+}
+
+std::string Blocks(const std::vector<int32_t>& sizes) {
+  if (sizes.size() == 1) return "block size " + std::to_string(sizes[0]);
+  return "block size changing between blocks";
+}
+
+// One instance through one run: made, described, opened, told the format,
+// then the signal block by block with the host's events. Its outputs, or a
+// failure in `failure`.
+// `output_ids`: the output pins' ids, in the order of the outputs.
+std::vector<std::vector<float>> OneRun(CheckContext& context, int32_t pin_count, float rate,
+                                       const std::vector<int32_t>& sizes, CheckResult* failure, bool* usable,
+                                       std::vector<int32_t>* output_ids) {
+  std::vector<std::vector<float>> outputs;
+  HostHarness harness(context.MakeModuleExport(), context.Trace());
+  const int dsp = harness.MakeDsp(pin_count, true, DspHost::MAX_BLOCK);
+  *usable = dsp >= 0 && harness.IsLive(dsp);
+  if (!*usable) return outputs;
+  DspHost& host = harness.Dsp(dsp);
+  host.Describe();
+  host.WatchOutputs(true);
+  const Layout layout = FindLayout(host);
+  *output_ids = layout.outputs;
+  host.Open();
+
+  std::vector<std::vector<float>> inputs(layout.inputs.size(), std::vector<float>(ProcessFormats::LENGTH));
+  for (size_t k = 0; k < inputs.size(); ++k) {
+    for (int32_t n = 0; n < ProcessFormats::LENGTH; ++n)
+      inputs[k][static_cast<size_t>(n)] = ProcessFormats::InputSample(static_cast<int>(k), n);
+  }
+  outputs.assign(layout.outputs.size(), std::vector<float>(ProcessFormats::LENGTH));
+  const std::vector<uint32_t> clocks = ProcessFormats::EventClocks();
+  for (size_t k = 0; k < clocks.size(); ++k) {
+    for (size_t c = 0; c < layout.controls.size(); ++c)
+      host.SetPinValue(layout.controls[c], ProcessFormats::ControlValue(static_cast<int>(c), k), clocks[k]);
+  }
+
+  const auto channels = [](const std::vector<int32_t>& pins, std::vector<std::vector<float>>& signals,
+                           int32_t from) {
+    std::vector<DspHost::Channel> list;
+    for (size_t k = 0; k < pins.size(); ++k) list.push_back({pins[k], signals[k].data() + from});
+    return list;
+  };
+  int32_t done = 0;
+  for (size_t turn = 0; done < ProcessFormats::LENGTH; ++turn) {
+    const int32_t size = sizes[turn % sizes.size()];
+    host.SetFormat(rate, size);
+    // A fixed block size plays the whole signal; a changing one, one block.
+    const int32_t count =
+        sizes.size() == 1 ? ProcessFormats::LENGTH : std::min(size, ProcessFormats::LENGTH - done);
+    host.Stream(channels(layout.inputs, inputs, done), channels(layout.outputs, outputs, done), count);
+    done += count;
+  }
+  if (host.StrayWrites() > 0) {
+    *failure = CheckResult::Fail(host.FirstStrayWrite() + " " + Format(rate, Blocks(sizes)),
+                                 "writes only within [offset, offset + count) of an output buffer",
+                                 std::to_string(host.StrayWrites()) + " writes elsewhere");
+    return outputs;
+  }
+  for (size_t k = 0; k < outputs.size(); ++k) {
+    for (size_t n = 0; n < outputs[k].size(); ++n) {
+      if (std::isfinite(outputs[k][n])) continue;
+      *failure = CheckResult::Fail("output pin " + std::to_string(layout.outputs[k]) + " sample " +
+                                       std::to_string(n) + " " + Format(rate, Blocks(sizes)),
+                                   "finite output for finite input", TextFormat::Float(outputs[k][n]));
+      return outputs;
+    }
+  }
+  harness.Close(dsp);
+  return outputs;
+}
+
+}  // namespace
+
+ValidationCheck ProcessFormats::Check() {
+  return {"dsp.process-formats",
+          "at 22050 to 192000 Hz and block sizes 1 to 4096 (and one changing between blocks), with events at "
+          "blocks' first, middle and last samples: the same output at every block size, writes only within "
+          "each call's stretch, finite output",
+          false,
+          false,
+          &Run,
+          2};
+}
+
+const std::vector<float>& ProcessFormats::SampleRates() {
+  static const std::vector<float> rates = {22050.0f, 44100.0f, 48000.0f, 96000.0f, 192000.0f};
+  return rates;
+}
+
+const std::vector<int32_t>& ProcessFormats::BlockSizes() {
+  static const std::vector<int32_t> sizes = {1, 2, 17, 64, 512, 4096};
+  return sizes;
+}
+
+const std::vector<int32_t>& ProcessFormats::ChangingBlockSizes() {
+  static const std::vector<int32_t> sizes = {64, 1, 4096, 17, 2, 512, 3, 1000};
+  return sizes;
+}
+
+std::vector<uint32_t> ProcessFormats::EventClocks() {
+  std::set<uint32_t> clocks = {0};
+  for (const int32_t size : BlockSizes()) {
+    const auto b = static_cast<uint32_t>(size);
+    clocks.insert({b, b + b / 2, 2 * b - 1});
+  }
+  return {clocks.begin(), clocks.end()};
+}
+
+float ProcessFormats::InputSample(int input, int32_t n) {
+  // Two tones of their own per input and a little noise, the same at every rate.
+  uint32_t noise = static_cast<uint32_t>(n) * 2654435761u + static_cast<uint32_t>(input) * 40503u;
+  noise ^= noise >> 13;
+  const double t = static_cast<double>(n);
+  const double value = 0.45 * std::sin(0.0123 * (input + 1) * t + input) + 0.3 * std::sin(0.71 * t) +
+                       0.05 * (static_cast<double>(noise % 2001u) / 1000.0 - 1.0);
+  return static_cast<float>(value);
+}
+
+double ProcessFormats::ControlValue(int pin, size_t k) {
+  static const double values[] = {1.0, 0.5, 2.0, 0.25, 4.0, 3.0};
+  return values[(k + static_cast<size_t>(pin)) % (sizeof values / sizeof values[0])];
+}
+
+CheckResult ProcessFormats::Run(CheckContext& context) {
+  CheckResult result;
+  std::vector<CheckContext::Pin> pins;
+  if (!context.Prepare(&pins, &result)) return result;
+  const int32_t pin_count = PinDescription::DspCount(pins);
+  size_t outputs = 0;
+  for (const float rate : SampleRates()) {
+    std::vector<std::vector<int32_t>> runs;
+    for (const int32_t size : BlockSizes()) runs.push_back({size});
+    runs.push_back(ChangingBlockSizes());
+    std::vector<std::vector<float>> reference;
+    std::string reference_name;
+    for (const std::vector<int32_t>& sizes : runs) {
+      CheckResult failure;
+      bool usable = false;
+      std::vector<int32_t> ids;
+      const std::vector<std::vector<float>> got =
+          OneRun(context, pin_count, rate, sizes, &failure, &usable, &ids);
+      if (!usable) return CheckResult::Skip("makeModule(0, 1) gives no usable DSP instance");
+      if (failure.Failed()) return failure;
+      if (reference_name.empty()) {
+        reference = got;
+        reference_name = Blocks(sizes);
+        outputs = got.size();
+        continue;
+      }
+      // Equal within rounding: a millionth of the signal's peak, far below
+      // anything audible and far above what reordered arithmetic changes.
+      for (size_t k = 0; k < got.size(); ++k) {
+        float peak = 1.0f;
+        for (const float sample : reference[k]) peak = std::max(peak, std::fabs(sample));
+        for (size_t n = 0; n < got[k].size(); ++n) {
+          if (std::fabs(got[k][n] - reference[k][n]) <= 1e-6f * peak) continue;
+          return CheckResult::Fail("output pin " + std::to_string(ids[k]) + " sample " + std::to_string(n) +
+                                       " " + Format(rate, Blocks(sizes)),
+                                   TextFormat::Float(reference[k][n]) + " as with " + reference_name +
+                                       " (the same output whatever the block size)",
+                                   TextFormat::Float(got[k][n]));
+        }
+      }
+    }
+  }
+  return CheckResult::Pass(std::to_string(outputs) + (outputs == 1 ? " output" : " outputs") + " compared, " +
+                           std::to_string(EventClocks().size()) + " event clocks");
+}
