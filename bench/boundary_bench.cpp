@@ -86,7 +86,8 @@ void BM_EditVoltageBaseline(benchmark::State& state) {
     pins[0] = VOLTAGES[i++ & 7];
     benchmark::ClobberMemory();
     const float voltage = pins[0], vref = pins[1];
-    pins[2] = static_cast<float>(std::log10(static_cast<double>(voltage) / static_cast<double>(vref)) * 20.0f);
+    pins[2] =
+        static_cast<float>(std::log10(static_cast<double>(voltage) / static_cast<double>(vref)) * 20.0f);
     benchmark::ClobberMemory();
   }
   benchmark::DoNotOptimize(pins);
@@ -167,7 +168,8 @@ void BM_MakeAndCloseDsp(benchmark::State& state) {
   DspHost host(0);
   host.SetLogging(false);
   for (auto _ : state) {
-    host.Attach(static_cast<QXModuleStruct*>(Library().MakeModule(0, 1, &DspHost::Callback, host.HostData())));
+    host.Attach(
+        static_cast<QXModuleStruct*>(Library().MakeModule(0, 1, &DspHost::Callback, host.HostData())));
     host.Close();
   }
 }

@@ -8,9 +8,8 @@
 #ifndef COMMON_JSONTEXT_H
 #define COMMON_JSONTEXT_H
 
-#include <string>
-
 #include <nlohmann/json.hpp>
+#include <string>
 
 // Keys keep the order in which they were set.
 using Json = nlohmann::ordered_json;

@@ -62,10 +62,14 @@ const char* In(const Name (&names)[N], int32_t opcode) {
 
 const char* OpcodeNames::Find(OpcodeFamily family, int32_t opcode) {
   switch (family) {
-    case OpcodeFamily::DSP: return In(DSP_NAMES, opcode);
-    case OpcodeFamily::GUI: return In(GUI_NAMES, opcode);
-    case OpcodeFamily::HOST: return In(HOST_NAMES, opcode);
-    case OpcodeFamily::GUIHOST: return In(GUIHOST_NAMES, opcode);
+    case OpcodeFamily::DSP:
+      return In(DSP_NAMES, opcode);
+    case OpcodeFamily::GUI:
+      return In(GUI_NAMES, opcode);
+    case OpcodeFamily::HOST:
+      return In(HOST_NAMES, opcode);
+    case OpcodeFamily::GUIHOST:
+      return In(GUIHOST_NAMES, opcode);
   }
   return nullptr;
 }

@@ -8,9 +8,9 @@
 
 class TextFormat {
  public:
-  static std::string Hex(uint32_t word);          // "0x5158504C"
-  static std::string Pointer(const void* p);      // "0x7f..." or "null"
-  static std::string Float(float value);          // shortest text that reads back, "nan", "inf"
+  static std::string Hex(uint32_t word);                      // "0x5158504C"
+  static std::string Pointer(const void* p);                  // "0x7f..." or "null"
+  static std::string Float(float value);                      // shortest text that reads back, "nan", "inf"
   static std::string Quoted(const char* text, size_t bound);  // "\"text\"" cut at bound, or "null"
   // The text with every control character (and DEL) written as "\x1B", so
   // that what a module or a path holds cannot steer the terminal; line breaks

@@ -11,7 +11,8 @@ std::wstring WideText::FromUtf8(const std::string& text) {
 }
 
 std::string WideText::ToUtf8(const wchar_t* text, size_t length) {
-  const int size = WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
+  const int size =
+      WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
   std::string narrow(static_cast<size_t>(size), '\0');
   WideCharToMultiByte(CP_UTF8, 0, text, static_cast<int>(length), narrow.data(), size, nullptr, nullptr);
   return narrow;

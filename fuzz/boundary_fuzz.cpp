@@ -44,7 +44,7 @@ struct Input {
 };
 
 Input g_input;
-uint32_t g_clock = 0;  // the host's sample clock
+uint32_t g_clock = 0;                    // the host's sample clock
 alignas(16) unsigned char g_record[64];  // a host-owned record for ptr arguments
 alignas(16) float g_samples[4096];       // an audio buffer the host can hand out
 const char g_text[] = "host text";
@@ -94,7 +94,8 @@ QXWord QX_CALL GuiCallback(void* record, int32_t opcode, int32_t index, int32_t 
       return g_input.Byte() & 1 ? reinterpret_cast<QXWord>(g_text) : 0;
     case GUIHOST_OP_READ_PIN_TEXT_W:
       if (value > 0 && ptr != nullptr) {
-        for (int32_t i = 0; i < value; ++i) static_cast<char16_t*>(ptr)[i] = static_cast<char16_t>(g_input.Byte());
+        for (int32_t i = 0; i < value; ++i)
+          static_cast<char16_t*>(ptr)[i] = static_cast<char16_t>(g_input.Byte());
       }
       return g_input.Small();
     default:

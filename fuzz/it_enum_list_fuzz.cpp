@@ -16,7 +16,7 @@ namespace {
 
 constexpr int64_t TWO_TO_THE_32 = int64_t{1} << 32;
 constexpr size_t MAX_RANGE_WALK = 300;  // longer ranges are checked on this prefix
-constexpr size_t MAX_SEARCHES = 8;  // listed indices searched, spread over the list
+constexpr size_t MAX_SEARCHES = 8;      // listed indices searched, spread over the list
 
 void Require(bool ok, const char* what) {
   if (!ok) {
@@ -29,9 +29,9 @@ void Require(bool ok, const char* what) {
 // pieces that mean something in a list text, so that they turn up often; the
 // last few are characters beyond Latin-1.
 std::wstring Decode(const uint8_t* data, size_t size) {
-  static const wchar_t* const PIECES[16] = {L"range", L"range ", L"range-",     L",",  L",",          L"=",
-                                             L" ",     L"-",      L"0",          L"1",  L"9",          L"2147483647",
-                                             L"2147483648", L"-2147483648", L"\t", L"99999999999"};
+  static const wchar_t* const PIECES[16] = {
+      L"range", L"range ", L"range-", L",",          L",",          L"=",           L" ",  L"-",
+      L"0",     L"1",      L"9",      L"2147483647", L"2147483648", L"-2147483648", L"\t", L"99999999999"};
   std::wstring text;
   for (size_t i = 0; i < size; ++i) {
     const uint8_t b = data[i];
@@ -61,7 +61,8 @@ int32_t ReadDecimal(const std::wstring& s, size_t pos) {
   bool negative = false;
   if (pos < s.size() && (s[pos] == L'+' || s[pos] == L'-')) negative = s[pos++] == L'-';
   int64_t n = 0;
-  for (; pos < s.size() && s[pos] >= L'0' && s[pos] <= L'9'; ++pos) n = std::min(n * 10 + (s[pos] - L'0'), TWO_TO_THE_32);
+  for (; pos < s.size() && s[pos] >= L'0' && s[pos] <= L'9'; ++pos)
+    n = std::min(n * 10 + (s[pos] - L'0'), TWO_TO_THE_32);
   return static_cast<int32_t>(std::clamp<int64_t>(negative ? -n : n, INT32_MIN, INT32_MAX));
 }
 
@@ -142,7 +143,8 @@ void Check(const std::wstring& text) {
 
   // The walk: indices 0, 1, 2, ... and the model's items, then the end.
   list.First();
-  for (size_t k = 0; k < n; ++k, list.Next()) RequireOn(list, k, m.items[k], "walk yields the items in order");
+  for (size_t k = 0; k < n; ++k, list.Next())
+    RequireOn(list, k, m.items[k], "walk yields the items in order");
   if (complete) {
     Require(list.IsDone(), "walk ends after the last item");
     list.Next();
@@ -155,13 +157,15 @@ void Check(const std::wstring& text) {
   // Searches on a spread of listed items, and where the whole list is known,
   // on indices and values it does not hold.
   std::vector<int64_t> indices;
-  for (size_t j = 0; j < std::min(n, MAX_SEARCHES); ++j) indices.push_back(static_cast<int64_t>(j * n / std::min(n, MAX_SEARCHES)));
+  for (size_t j = 0; j < std::min(n, MAX_SEARCHES); ++j)
+    indices.push_back(static_cast<int64_t>(j * n / std::min(n, MAX_SEARCHES)));
   if (n > 0) indices.push_back(static_cast<int64_t>(n) - 1);
   if (complete) indices.insert(indices.end(), {-1, static_cast<int64_t>(n), INT32_MIN, INT32_MAX});
   for (int64_t i : indices) {
     const bool found = list.FindIndex(static_cast<int32_t>(i));
     Require(found == (i >= 0 && i < static_cast<int64_t>(n)), "FindIndex finds the listed indices only");
-    if (found) RequireOn(list, static_cast<size_t>(i), m.items[static_cast<size_t>(i)], "FindIndex stands on it");
+    if (found)
+      RequireOn(list, static_cast<size_t>(i), m.items[static_cast<size_t>(i)], "FindIndex stands on it");
     Require(found || list.IsDone(), "FindIndex that fails leaves the iterator done");
   }
 
@@ -187,7 +191,9 @@ void Check(const std::wstring& text) {
     Require(listed || list.IsDone(), "FindValue that fails leaves the iterator done");
     Require(it_enum_list::IsValidValue(text, v) == listed, "IsValidValue agrees with FindValue");
     const int32_t forced = it_enum_list::ForceValidValue(text, v);
-    Require(forced == (listed ? v : n > 0 ? m.items[0].value : 0),
+    Require(forced == (listed  ? v
+                       : n > 0 ? m.items[0].value
+                               : 0),
             "ForceValidValue keeps a listed value, else takes the first item's, or 0 without items");
   }
 }

@@ -63,15 +63,13 @@ AudioBuffer DspHost::Buffer(int32_t id) {
   return AudioBuffer(m_storage.data() + start, static_cast<size_t>(m_capacity));
 }
 
-QXWord DspHost::Callback(void* record, int32_t opcode, int32_t index, int32_t value, void* ptr,
-                         float opt) {
+QXWord DspHost::Callback(void* record, int32_t opcode, int32_t index, int32_t value, void* ptr, float opt) {
   auto* dsp = static_cast<QXModuleStruct*>(record);
   if (dsp == nullptr || dsp->host_data == 0) return 0;
   return reinterpret_cast<DspHost*>(dsp->host_data)->Answer(record, opcode, index, value, ptr, opt);
 }
 
-QXWord DspHost::Answer(void* record, int32_t opcode, int32_t index, int32_t value, void* ptr,
-                       float opt) {
+QXWord DspHost::Answer(void* record, int32_t opcode, int32_t index, int32_t value, void* ptr, float opt) {
   m_log.Add(HostCall{record, opcode, index, value, ptr, opt});
   const bool pin = index >= 0 && index < m_pin_count;
   switch (opcode) {

@@ -45,8 +45,8 @@ class DspHost {
   DspHost(const DspHost&) = delete;
   DspHost& operator=(const DspHost&) = delete;
 
-  static QXWord QX_CALL Callback(void* record, int32_t opcode, int32_t index, int32_t value,
-                                 void* ptr, float opt);
+  static QXWord QX_CALL Callback(void* record, int32_t opcode, int32_t index, int32_t value, void* ptr,
+                                 float opt);
   QXWord HostData() { return reinterpret_cast<QXWord>(this); }
 
   // The instance to drive; the host does not own it. Reads process_entry.

@@ -6,8 +6,7 @@
 GuiHost::GuiHost(int32_t pin_count, Echo echo)
     : m_pins(static_cast<size_t>(std::max(pin_count, 0))), m_echo(echo) {}
 
-QXWord GuiHost::Callback(void* record, int32_t opcode, int32_t index, int32_t value, void* ptr,
-                         float opt) {
+QXWord GuiHost::Callback(void* record, int32_t opcode, int32_t index, int32_t value, void* ptr, float opt) {
   auto* gui = static_cast<QXGuiStruct*>(record);
   if (gui == nullptr || gui->host_data == 0) return 0;
   return reinterpret_cast<GuiHost*>(gui->host_data)->Answer(record, opcode, index, value, ptr, opt);
@@ -18,8 +17,7 @@ GuiHost::Pin* GuiHost::Find(int32_t index) {
   return &m_pins[static_cast<size_t>(index)];
 }
 
-QXWord GuiHost::Answer(void* record, int32_t opcode, int32_t index, int32_t value, void* ptr,
-                       float opt) {
+QXWord GuiHost::Answer(void* record, int32_t opcode, int32_t index, int32_t value, void* ptr, float opt) {
   ++m_call_count;
   m_log.Add(HostCall{record, opcode, index, value, ptr, opt});
   Pin* pin = Find(index);

@@ -32,8 +32,8 @@ class GuiHost {
   GuiHost& operator=(const GuiHost&) = delete;
 
   // What to give makeModule (or a constructor) as callback and host value.
-  static QXWord QX_CALL Callback(void* record, int32_t opcode, int32_t index, int32_t value,
-                                 void* ptr, float opt);
+  static QXWord QX_CALL Callback(void* record, int32_t opcode, int32_t index, int32_t value, void* ptr,
+                                 float opt);
   QXWord HostData() { return reinterpret_cast<QXWord>(this); }
 
   // The instance to report edits to; the host does not own it.

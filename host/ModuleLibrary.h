@@ -36,7 +36,8 @@ class ModuleLibrary {
   // (`answered`, what getModuleProperties(0) returned) and reports this
   // framework's version in `properties`. Otherwise false, the failure
   // (NO_MODULE or WRONG_VERSION) and a one-line reason.
-  static bool Admit(bool answered, const QXModuleProperties& properties, Failure* failure, std::string* reason);
+  static bool Admit(bool answered, const QXModuleProperties& properties, Failure* failure,
+                    std::string* reason);
 
   ModuleLibrary(ModuleLibrary&& other) noexcept = default;
   ModuleLibrary& operator=(ModuleLibrary&& other) noexcept = default;
@@ -55,7 +56,8 @@ class ModuleLibrary {
   }
 
  private:
-  ModuleLibrary(std::string path, SharedLibrary library) : m_path(std::move(path)), m_library(std::move(library)) {}
+  ModuleLibrary(std::string path, SharedLibrary library)
+      : m_path(std::move(path)), m_library(std::move(library)) {}
 
   std::string m_path;
   SharedLibrary m_library;

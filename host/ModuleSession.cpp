@@ -3,8 +3,7 @@
 #include <cmath>
 #include <cstdlib>
 
-bool ModuleSession::DescribePins(const ModuleLibrary& library, std::vector<Pin>* pins,
-                                 std::string* error) {
+bool ModuleSession::DescribePins(const ModuleLibrary& library, std::vector<Pin>* pins, std::string* error) {
   DspHost host(0);
   auto* record = static_cast<QXModuleStruct*>(
       library.MakeModule(0, QX_INSTANCE_DSP, &DspHost::Callback, host.HostData()));

@@ -77,7 +77,8 @@ void* Load(const std::wstring& path, std::string* reason) {
 
 }  // namespace
 
-SharedLibrary::SharedLibrary(SharedLibrary&& other) noexcept : m_handle(std::exchange(other.m_handle, nullptr)) {}
+SharedLibrary::SharedLibrary(SharedLibrary&& other) noexcept
+    : m_handle(std::exchange(other.m_handle, nullptr)) {}
 
 SharedLibrary& SharedLibrary::operator=(SharedLibrary&& other) noexcept {
   if (this != &other) {

@@ -26,8 +26,7 @@ class QXContract {
 };
 
 #if QX_CONTRACT_CHECKS
-#define QX_CHECK(expr) \
-  ((expr) ? true : (QXContract::Fail(#expr, QX_CONTRACT_FILE, __LINE__), false))
+#define QX_CHECK(expr) ((expr) ? true : (QXContract::Fail(#expr, QX_CONTRACT_FILE, __LINE__), false))
 #else
 #define QX_CHECK(expr) static_cast<bool>(expr)
 #endif

@@ -30,8 +30,8 @@ QXGUI_base::QXGUI_base(::qxaudioMaster callback, QXWord host_data)
   m_gui_struct.object = this;
 }
 
-QXWord QXGUI_base::DispatchEntry(QXGuiStruct* record, int32_t opcode, int32_t index, int32_t value,
-                                 void* ptr, float opt) noexcept {
+QXWord QXGUI_base::DispatchEntry(QXGuiStruct* record, int32_t opcode, int32_t index, int32_t value, void* ptr,
+                                 float opt) noexcept {
   QXGUI_base* object = ObjectOf(record);
   if (object == nullptr) return 0;
   // Nothing may unwind into the host; a hook that throws is answered with 0.
@@ -59,17 +59,11 @@ QXWord QXGUI_base::HostIndexedRequest(int32_t index, int32_t value, void* ptr) {
   return CallHost(GUIHOST_OP_INDEXED_REQUEST, index, value, ptr, 0.0f);
 }
 
-QXWord QXGUI_base::HostPtrRequest1(void* ptr) {
-  return CallHost(GUIHOST_OP_PTR_REQUEST_1, 0, 0, ptr, 0.0f);
-}
+QXWord QXGUI_base::HostPtrRequest1(void* ptr) { return CallHost(GUIHOST_OP_PTR_REQUEST_1, 0, 0, ptr, 0.0f); }
 
-QXWord QXGUI_base::HostPtrRequest2(void* ptr) {
-  return CallHost(GUIHOST_OP_PTR_REQUEST_2, 0, 0, ptr, 0.0f);
-}
+QXWord QXGUI_base::HostPtrRequest2(void* ptr) { return CallHost(GUIHOST_OP_PTR_REQUEST_2, 0, 0, ptr, 0.0f); }
 
-bool QXGUI_base::HostPtrTest(void* ptr) {
-  return CallHost(GUIHOST_OP_PTR_TEST, 0, 0, ptr, 0.0f) != 0;
-}
+bool QXGUI_base::HostPtrTest(void* ptr) { return CallHost(GUIHOST_OP_PTR_TEST, 0, 0, ptr, 0.0f) != 0; }
 
 QXGuiPin* QXGUI_base::GetPin(int32_t index) {
   static QXGuiPin shared;

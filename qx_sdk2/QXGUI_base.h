@@ -74,8 +74,8 @@ class QXGUI_base {
   void UseEntryOf(Final* self);
 
  private:
-  static QXWord QX_CALL DispatchEntry(QXGuiStruct* record, int32_t opcode, int32_t index,
-                                      int32_t value, void* ptr, float opt) noexcept;
+  static QXWord QX_CALL DispatchEntry(QXGuiStruct* record, int32_t opcode, int32_t index, int32_t value,
+                                      void* ptr, float opt) noexcept;
   template <class Final>
   QX_FLATTEN static QXWord QX_CALL FinalDispatchEntry(QXGuiStruct* record, int32_t opcode, int32_t index,
                                                       int32_t value, void* ptr, float opt) noexcept;

@@ -45,7 +45,6 @@ std::u16string QXGuiPin::GetValueTextW() {
   // Zero-filled, and read only up to its end: a host that writes nothing or
   // leaves the text unterminated cannot make us read past the buffer.
   std::vector<char16_t> buffer(static_cast<size_t>(size), u'\0');
-  m_module->CallHost(GUIHOST_OP_READ_PIN_TEXT_W, m_index, static_cast<int32_t>(size), buffer.data(),
-                     0.0f);
+  m_module->CallHost(GUIHOST_OP_READ_PIN_TEXT_W, m_index, static_cast<int32_t>(size), buffer.data(), 0.0f);
   return std::u16string(buffer.begin(), std::find(buffer.begin(), buffer.end(), u'\0'));
 }

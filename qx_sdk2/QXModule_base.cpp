@@ -53,8 +53,8 @@ void QXModule_base::ReleasePins() {
   m_pin_count = 0;
 }
 
-QXWord QXModule_base::DispatchEntry(QXModuleStruct* record, int32_t opcode, int32_t index,
-                                    int32_t value, void* ptr, float opt) noexcept {
+QXWord QXModule_base::DispatchEntry(QXModuleStruct* record, int32_t opcode, int32_t index, int32_t value,
+                                    void* ptr, float opt) noexcept {
   if (!QX_CHECK(record != 0 && record->object != 0)) return 0;
   // Nothing may unwind into the host; an operation that throws answers 0.
   try {
@@ -111,8 +111,8 @@ QXWord QXModule_base::Dispatch(int32_t opcode, int32_t index, int32_t value, voi
       auto* p = static_cast<QXPinProperties*>(ptr);
       if (!QX_CHECK(p != 0)) return 0;
       const bool described = GetPinProperties(index, p);
-      if (!QX_CHECK(!(p->flags & IO_PATCH_STORE) || (p->flags & IO_PRIVATE) ||
-                    p->direction == DR_OUT || (p->flags & IO_UI_COMMUNICATION)))
+      if (!QX_CHECK(!(p->flags & IO_PATCH_STORE) || (p->flags & IO_PRIVATE) || p->direction == DR_OUT ||
+                    (p->flags & IO_UI_COMMUNICATION)))
         return 0;
       return described ? 1 : 0;
     }
@@ -218,7 +218,8 @@ void QXModule_base::OnEvent(QXEvent* e) {
   if (!QX_CHECK(e->time_stamp == SampleClock())) return;
   switch (e->event_type) {
     case ET_PIN_STATUS:
-      if (QXPin* pin = GetPin(static_cast<int32_t>(e->arg3))) pin->OnStatusUpdate(static_cast<int32_t>(e->arg1));
+      if (QXPin* pin = GetPin(static_cast<int32_t>(e->arg3)))
+        pin->OnStatusUpdate(static_cast<int32_t>(e->arg1));
       break;
     case ET_DATA:
       OnDataEvent(e->time_stamp, static_cast<int32_t>(e->arg1),

@@ -111,8 +111,8 @@ class QXModule_base {
   }
 
  private:
-  static QXWord QX_CALL DispatchEntry(QXModuleStruct* record, int32_t opcode, int32_t index,
-                                      int32_t value, void* ptr, float opt) noexcept;
+  static QXWord QX_CALL DispatchEntry(QXModuleStruct* record, int32_t opcode, int32_t index, int32_t value,
+                                      void* ptr, float opt) noexcept;
   static void QX_CALL EventEntry(void* object, QXEvent* e) noexcept;
 
   // A run function is called as one without a result: its result must come
@@ -147,7 +147,7 @@ class QXModule_base {
   int32_t m_block_size;
   QXPin* m_pins;
   QXProcessFunction m_process_function;
-  int32_t m_pin_count = 0;  // elements of m_pins, for bounds checks
+  int32_t m_pin_count = 0;           // elements of m_pins, for bounds checks
   QXRunFunctionSet m_run_functions;  // first words of the run functions posted
   bool m_in_setup = false;           // inside a set-up call: the table may grow
 };

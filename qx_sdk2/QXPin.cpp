@@ -57,8 +57,8 @@ void QXPin::TransmitStatusChange(uint32_t sampleclock, int32_t status) {
 
 void QXPin::NotifyHost(uint32_t word, int32_t value) {
   if (m_module == nullptr) return;
-  m_module->CallHost(HOST_OP_PIN_NOTIFY, m_id, value,
-                     reinterpret_cast<void*>(static_cast<uintptr_t>(word)), 0.0f);
+  m_module->CallHost(HOST_OP_PIN_NOTIFY, m_id, value, reinterpret_cast<void*>(static_cast<uintptr_t>(word)),
+                     0.0f);
 }
 
 bool QXPin::QueryHost() {

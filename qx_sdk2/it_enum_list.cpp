@@ -40,7 +40,8 @@ void TrimBlanks(std::wstring& p_text) {
 it_enum_list::it_enum_list(const std::wstring& p_list)
     : m_list(p_list), m_current{-1, 0, std::wstring()}, m_is_range(false), m_lo(0), m_hi(0) {
   // Scan positions are kept in 32 bits.
-  if (m_list.size() > static_cast<size_t>(INT32_MAX)) throw std::length_error("it_enum_list: list text too long");
+  if (m_list.size() > static_cast<size_t>(INT32_MAX))
+    throw std::length_error("it_enum_list: list text too long");
   if (m_list.compare(0, 5, L"range") != 0) return;
 
   m_is_range = true;

@@ -24,7 +24,7 @@
 #include <string>
 
 struct enum_entry {
-  int32_t index;      // 0-based position; -1 once past the last item
+  int32_t index;  // 0-based position; -1 once past the last item
   int32_t value;
   std::wstring text;  // the name (item form) or the value in decimal (range form)
 };

@@ -6,13 +6,14 @@
 # scripts/check-reproducible.sh), "win32-run" (the win32 build run under
 # 32-bit Wine, scripts/win32-run.sh) or "sdk" (the module authors' guide run
 # command by command, and the gain example built from the installed SDK,
-# scripts/check-sdk.sh).
+# scripts/check-sdk.sh) or "lint" (clang-format and clang-tidy, warnings as
+# errors, scripts/lint.sh).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
 stages=("$@")
-((${#stages[@]})) || stages=(debug tsan release i686-linux win64 win32 sdk reproducible win32-run fuzz)
+((${#stages[@]})) || stages=(lint debug tsan release i686-linux win64 win32 sdk reproducible win32-run fuzz)
 
 failed=()
 skipped=()
@@ -21,6 +22,8 @@ for stage in "${stages[@]}"; do
   start=$SECONDS
   if [ "$stage" = fuzz ]; then
     scripts/fuzz.sh 30 || failed+=("$stage")
+  elif [ "$stage" = lint ]; then
+    scripts/lint.sh || failed+=("$stage")
   elif [ "$stage" = sdk ]; then
     scripts/check-sdk.sh || failed+=("$stage")
   elif [ "$stage" = reproducible ]; then

@@ -77,9 +77,7 @@ TEST(Accuracy, DbToVoltageWithinOneUlpAcrossTheFloatRange) {
 }
 
 TEST(Accuracy, QuotedValuesAreCorrectlyRounded) {
-  const struct {
-    float voltage, vref;
-  } to_db[] = {{0.5f, 1.0f}, {10.0f, 1.0f}, {0.1f, 1.0f}, {2.5f, 2.5f}};
+  const struct { float voltage, vref; } to_db[] = {{0.5f, 1.0f}, {10.0f, 1.0f}, {0.1f, 1.0f}, {2.5f, 2.5f}};
   for (const auto& c : to_db) {
     EXPECT_EQ(UlpError(GuiModule::VoltageToDb(c.voltage, c.vref), ExactDb(c.voltage, c.vref)), 0)
         << c.voltage;

@@ -138,9 +138,10 @@ TEST(OutOfMemory, ConstructorExceptionReleasesTheStorageAndAnswersNull) {
 
 TEST(OutOfMemory, OpenWithoutMemoryForPinsRunsWithoutPins) {
   DspHost host(4);
-  auto* module = new DescribedModule(&DspHost::Callback, host.HostData(), {Description(DT_FLOAT, IO_REPEATING)});
+  auto* module =
+      new DescribedModule(&DspHost::Callback, host.HostData(), {Description(DT_FLOAT, IO_REPEATING)});
   host.Attach(module->ModuleStruct());
-  host.SetLogging(false);  // the host's own log would fail first
+  host.SetLogging(false);    // the host's own log would fail first
   module->asked.reserve(8);  // and so would the test module's record of questions
   g_out_of_memory = true;
   host.Dispatch(DSP_OP_OPEN);

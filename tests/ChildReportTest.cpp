@@ -38,13 +38,16 @@ TEST(ChildReport, OnlyLinesWithTheRunsTokenCount) {
   CheckResult got;
   std::string in_flight;
   const std::string fakes = "@qxresult pass 0 0 \n@qxresult " + ChildReport::NewToken() + " pass 0 0 \n" +
-                            "@qxresult  pass 0 0 " + token + "\nmodule says @qxresult " + token + " pass 0 0 \n";
+                            "@qxresult  pass 0 0 " + token + "\nmodule says @qxresult " + token +
+                            " pass 0 0 \n";
   EXPECT_FALSE(ChildReport::Read(fakes, token, &got, &in_flight));
   CheckResult failed = CheckResult::Fail("the real one");
-  ASSERT_TRUE(ChildReport::Read(fakes + ChildReport::ResultLine(token, failed) + fakes, token, &got, &in_flight));
+  ASSERT_TRUE(
+      ChildReport::Read(fakes + ChildReport::ResultLine(token, failed) + fakes, token, &got, &in_flight));
   EXPECT_EQ(got.status, CheckStatus::FAIL);
   EXPECT_EQ(got.message, "the real one");
-  EXPECT_FALSE(ChildReport::Read("@qxresult " + token + " maybe 0 0 unknown status\n", token, &got, &in_flight));
+  EXPECT_FALSE(
+      ChildReport::Read("@qxresult " + token + " maybe 0 0 unknown status\n", token, &got, &in_flight));
 }
 
 TEST(ChildReport, NamesTheCallsStillOpenInnermostFirst) {
@@ -53,17 +56,18 @@ TEST(ChildReport, NamesTheCallsStillOpenInnermostFirst) {
   const auto call = [&](bool begin, int open, const char* text) {
     return std::string(line, ChildReport::CallLine(line, sizeof line, token.c_str(), begin, open, text));
   };
-  const std::string opened = call(true, 0, "GUI_OP_PIN_VALUE_CHANGED (index 2, value 0)") +
-                             call(true, 1, "the module's call of the host, GUIHOST_OP_WRITE_PIN_VALUE (index 0, value 0)") +
-                             call(true, 2, "GUI_OP_PIN_VALUE_CHANGED (index 0, value 0)") + call(false, 2, "");
+  const std::string opened =
+      call(true, 0, "GUI_OP_PIN_VALUE_CHANGED (index 2, value 0)") +
+      call(true, 1, "the module's call of the host, GUIHOST_OP_WRITE_PIN_VALUE (index 0, value 0)") +
+      call(true, 2, "GUI_OP_PIN_VALUE_CHANGED (index 0, value 0)") + call(false, 2, "");
   CheckResult got;
   std::string in_flight;
   EXPECT_FALSE(ChildReport::Read(opened, token, &got, &in_flight));
   EXPECT_EQ(in_flight,
             "the module's call of the host, GUIHOST_OP_WRITE_PIN_VALUE (index 0, value 0), inside "
             "GUI_OP_PIN_VALUE_CHANGED (index 2, value 0)");
-  ChildReport::Read(opened + call(false, 1, "") + call(false, 0, "") + call(true, 0, "DSP_OP_CLOSE (index 0, value 0)") +
-                        call(false, 0, ""),
+  ChildReport::Read(opened + call(false, 1, "") + call(false, 0, "") +
+                        call(true, 0, "DSP_OP_CLOSE (index 0, value 0)") + call(false, 0, ""),
                     token, &got, &in_flight);
   EXPECT_EQ(in_flight, "") << "every call returned";
   // A line longer than the buffer is cut, and still ends its line.

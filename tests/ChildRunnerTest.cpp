@@ -46,19 +46,20 @@ TEST_P(ChildRunnerEnds, ClassifiesHowTheChildEnded) {
 
 INSTANTIATE_TEST_SUITE_P(
     Posix, ChildRunnerEnds,
-    ::testing::Values(
-        ChildCase{"ExitStatusAndBothStreams", "echo out; echo err >&2; exit 3", 30, ChildRunner::End::EXITED, 3,
-                  "out\n", "err\n"},
-        ChildCase{"Signal", "echo before >&2; kill -SEGV $$", 30, ChildRunner::End::SIGNALLED, SIGSEGV, "",
-                  "before\n"},
-        ChildCase{"Abort", "kill -ABRT $$", 30, ChildRunner::End::SIGNALLED, SIGABRT, "", ""},
-        ChildCase{"Timeout", "echo started; sleep 30", 0.5, ChildRunner::End::TIMED_OUT, 0, "started\n", ""}),
+    ::testing::Values(ChildCase{"ExitStatusAndBothStreams", "echo out; echo err >&2; exit 3", 30,
+                                ChildRunner::End::EXITED, 3, "out\n", "err\n"},
+                      ChildCase{"Signal", "echo before >&2; kill -SEGV $$", 30, ChildRunner::End::SIGNALLED,
+                                SIGSEGV, "", "before\n"},
+                      ChildCase{"Abort", "kill -ABRT $$", 30, ChildRunner::End::SIGNALLED, SIGABRT, "", ""},
+                      ChildCase{"Timeout", "echo started; sleep 30", 0.5, ChildRunner::End::TIMED_OUT, 0,
+                                "started\n", ""}),
     ParamName());
 
 TEST(ChildRunner, ATimeoutAlsoEndsWhatTheChildStarted) {
   const std::string marker = ::testing::TempDir() + "qx-child-runner-marker";
   std::remove(marker.c_str());
-  const ChildRunner::Outcome o = ChildRunner::Run({"/bin/sh", "-c", "(sleep 1; touch " + marker + ") & sleep 30"}, 0.3);
+  const ChildRunner::Outcome o =
+      ChildRunner::Run({"/bin/sh", "-c", "(sleep 1; touch " + marker + ") & sleep 30"}, 0.3);
   EXPECT_EQ(o.end, ChildRunner::End::TIMED_OUT);
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));
   std::ifstream file(marker);
@@ -77,16 +78,16 @@ TEST(ChildRunner, NamesSignalsAndReportsAProgramThatDoesNotStart) {
 }
 
 TEST(ChildRunner, KeepsTheTailOfALongOutput) {
-  const ChildRunner::Outcome o =
-      ChildRunner::Run({"/bin/sh", "-c", "i=0; while [ $i -lt 20000 ]; do echo line $i >&2; i=$((i+1)); done"}, 60);
+  const ChildRunner::Outcome o = ChildRunner::Run(
+      {"/bin/sh", "-c", "i=0; while [ $i -lt 20000 ]; do echo line $i >&2; i=$((i+1)); done"}, 60);
   ASSERT_EQ(o.end, ChildRunner::End::EXITED);
   EXPECT_EQ(o.err.size(), static_cast<size_t>(ChildRunner::MAX_OUTPUT));
   EXPECT_EQ(o.err.substr(o.err.size() - 11), "line 19999\n");
 }
 
 TEST(ChildRunner, GivesTheChildAReportChannelApartFromItsOutput) {
-  const ChildRunner::Outcome o =
-      ChildRunner::Run({"/bin/sh", "-c", "echo out; echo err >&2; echo report >&$0", ChildRunner::REPORT_CHANNEL}, 30);
+  const ChildRunner::Outcome o = ChildRunner::Run(
+      {"/bin/sh", "-c", "echo out; echo err >&2; echo report >&$0", ChildRunner::REPORT_CHANNEL}, 30);
   EXPECT_EQ(o.end, ChildRunner::End::EXITED) << o.error;
   EXPECT_EQ(o.out, "out\n");
   EXPECT_EQ(o.err, "err\n");
@@ -101,7 +102,8 @@ TEST(ChildRunner, TellsTheChildWhoItsParentIs) {
 TEST(ChildRunner, WhatTheChildLeftRunningEndsWithIt) {
   const std::string marker = ::testing::TempDir() + "qx-child-runner-leftover";
   std::remove(marker.c_str());
-  const ChildRunner::Outcome o = ChildRunner::Run({"/bin/sh", "-c", "(sleep 1; touch " + marker + ") & exit 0"}, 30);
+  const ChildRunner::Outcome o =
+      ChildRunner::Run({"/bin/sh", "-c", "(sleep 1; touch " + marker + ") & exit 0"}, 30);
   EXPECT_EQ(o.end, ChildRunner::End::EXITED);
   std::this_thread::sleep_for(std::chrono::milliseconds(1500));
   std::ifstream file(marker);

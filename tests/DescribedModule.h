@@ -12,8 +12,7 @@
 
 class DescribedModule : public QXModule_base {
  public:
-  DescribedModule(::qxaudioMaster callback, QXWord host_data,
-                  std::vector<QXPinProperties> table = {})
+  DescribedModule(::qxaudioMaster callback, QXWord host_data, std::vector<QXPinProperties> table = {})
       : QXModule_base(callback, host_data), descriptions(std::move(table)) {}
   ~DescribedModule() override {
     if (outlives != nullptr) outlives->push_back("destroyed");

@@ -50,8 +50,8 @@ TEST_F(Exports, RefusedIndicesStillGetTheVersionAndNothingElse) {
     EXPECT_FALSE(library->GetModuleProperties(index, &p)) << index;
     EXPECT_EQ(p.sdk_version, 2230);
     // Field by field: the record's padding is nobody's.
-    EXPECT_TRUE(p.name == before.name && p.id == before.id && p.about == before.about && p.extra == before.extra &&
-                p.flags == before.flags)
+    EXPECT_TRUE(p.name == before.name && p.id == before.id && p.about == before.about &&
+                p.extra == before.extra && p.flags == before.flags)
         << "index " << index << " wrote other fields";
   }
 }

@@ -15,8 +15,8 @@ class HostCallbackRecorder {
   HostCallbackRecorder() { s_current = this; }
   ~HostCallbackRecorder() { s_current = nullptr; }
 
-  static QXWord QX_CALL Callback(void* record, int32_t opcode, int32_t index, int32_t value,
-                                 void* ptr, float opt) {
+  static QXWord QX_CALL Callback(void* record, int32_t opcode, int32_t index, int32_t value, void* ptr,
+                                 float opt) {
     HostCallbackRecorder* self = s_current;
     self->calls.push_back(HostCall{record, opcode, index, value, ptr, opt});
     return self->answer ? self->answer(opcode, index, value, ptr) : 0;

@@ -16,7 +16,8 @@ TEST(JsonText, StringsStayValidForAnyBytes) {
   const std::string json = JsonText::Line(Json(bytes));
   Json value;
   ASSERT_NO_THROW(value = Json::parse(json)) << json;
-  EXPECT_EQ(value.get<std::string>().substr(0x1F, 0x60), bytes.substr(0x1F, 0x60)) << "printable ASCII unchanged";
+  EXPECT_EQ(value.get<std::string>().substr(0x1F, 0x60), bytes.substr(0x1F, 0x60))
+      << "printable ASCII unchanged";
 }
 
 }  // namespace

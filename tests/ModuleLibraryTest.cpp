@@ -52,10 +52,13 @@ TEST(ModuleLibrary, OpensAWellFormedModuleAndReadsModule0) {
 // Paths are UTF-8 everywhere; on Windows they must reach the system as the
 // same characters in UTF-16, not byte by byte.
 TEST(ModuleLibrary, OpensAModuleWhosePathIsNotAscii) {
-  const std::string folder = ::testing::TempDir() + "qx-m\xc3\xb8" "dule-\xd0\xbf\xd1\x83\xd1\x82\xd1\x8c";
+  const std::string folder = ::testing::TempDir() +
+                             "qx-m\xc3\xb8"
+                             "dule-\xd0\xbf\xd1\x83\xd1\x82\xd1\x8c";
   const std::string path = folder + "/\xc3\xa9t\xc3\xa9.qxm";
   std::filesystem::create_directories(std::filesystem::u8path(folder));
-  std::filesystem::copy_file(std::filesystem::u8path(ModulePath("good_module.qxm")), std::filesystem::u8path(path),
+  std::filesystem::copy_file(std::filesystem::u8path(ModulePath("good_module.qxm")),
+                             std::filesystem::u8path(path),
                              std::filesystem::copy_options::overwrite_existing);
   {
     ModuleLibrary::Error error{ModuleLibrary::Failure::NO_FILE, ""};
@@ -138,7 +141,8 @@ TEST(ModuleLibraryRefuses, AMissingFile) {
 }
 
 TEST(ModuleLibraryRefuses, AFileThatIsNotALibrary) {
-  ExpectRefused(ModulePath("not_a_library.qxm"), ModuleLibrary::Failure::NOT_A_LIBRARY, {"not a loadable library"});
+  ExpectRefused(ModulePath("not_a_library.qxm"), ModuleLibrary::Failure::NOT_A_LIBRARY,
+                {"not a loadable library"});
   ExpectRefused(QX_TEST_MODULE_DIR, ModuleLibrary::Failure::NOT_A_LIBRARY, {"not a loadable library"});
 }
 

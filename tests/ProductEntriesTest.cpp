@@ -105,8 +105,8 @@ uint32_t StackBytesLeft(uintptr_t entry, uintptr_t ecx, uintptr_t first, uintptr
       "movl %%esi, %%esp\n\t"
       : "+a"(eax), "+c"(ecx), "+d"(edx), "+D"(edi)
       :
-      : "esi", "memory", "cc", "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "st",
-        "st(1)", "st(2)", "st(3)", "st(4)", "st(5)", "st(6)", "st(7)");
+      : "esi", "memory", "cc", "xmm0", "xmm1", "xmm2", "xmm3", "xmm4", "xmm5", "xmm6", "xmm7", "st", "st(1)",
+        "st(2)", "st(3)", "st(4)", "st(5)", "st(6)", "st(7)");
   return static_cast<uint32_t>(edi);
 }
 
@@ -153,9 +153,9 @@ TEST_F(ProductEntries, EventEntryLeavesItsArgumentsToTheCaller) {
   QXEvent event{77, ET_DATA, 1, 2, 0, 0};
   const uintptr_t object = reinterpret_cast<uintptr_t>(host.Record()->object);
   // ECX holds garbage: a cdecl entry must not read it.
-  EXPECT_EQ(StackBytesLeft(CodeOf(host.Record()->event_entry), 0xDEAD, object,
-                           reinterpret_cast<uintptr_t>(&event)),
-            8u);
+  EXPECT_EQ(
+      StackBytesLeft(CodeOf(host.Record()->event_entry), 0xDEAD, object, reinterpret_cast<uintptr_t>(&event)),
+      8u);
   ASSERT_EQ(host.Log().size(), 1u);
   EXPECT_EQ(host.Log()[0].opcode, HOST_OP_GET_SAMPLE_CLOCK);
   EXPECT_EQ(host.Log()[0].record, host.Record());

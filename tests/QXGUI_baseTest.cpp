@@ -91,8 +91,8 @@ class FinalDispatchingGui final : public QXGUI_base {
   std::vector<std::string>* m_trace;
 };
 
-QXWord Send(QXGuiStruct* record, int32_t opcode, int32_t index = 0, int32_t value = 0,
-            void* ptr = nullptr, float opt = 0.0f) {
+QXWord Send(QXGuiStruct* record, int32_t opcode, int32_t index = 0, int32_t value = 0, void* ptr = nullptr,
+            float opt = 0.0f) {
   return record->dispatch_entry(record, opcode, index, value, ptr, opt);
 }
 
@@ -137,7 +137,8 @@ TEST_P(DispatchRouting, EachOpcodeReachesItsHookWithItsArguments) {
   const RouteCase& c = GetParam();
   std::vector<std::string> trace;
   HostCallbackRecorder host;
-  auto* gui = new RecordingGui(&HostCallbackRecorder::Callback, &trace, /*query=*/c.opcode == 10 && c.index == 1);
+  auto* gui =
+      new RecordingGui(&HostCallbackRecorder::Callback, &trace, /*query=*/c.opcode == 10 && c.index == 1);
   EXPECT_EQ(Send(gui->GuiStruct(), c.opcode, c.index, c.value, PTR, c.opt), c.result);
   EXPECT_EQ(trace, c.trace);
   trace.clear();
@@ -161,27 +162,26 @@ TEST_P(DispatchRouting, TheEntryOfAFinalClassRoutesAlike) {
 // opt 1.5f has the bits 1069547520.
 INSTANTIATE_TEST_SUITE_P(
     Opcodes, DispatchRouting,
-    ::testing::Values(
-        RouteCase{"OpenFlagFromIndexOne", 0, 1, 0, 0.0f, 0, {"Open 1"}},
-        RouteCase{"OpenIndexZero", 0, 0, 1, 0.0f, 0, {"Open 0"}},
-        RouteCase{"OpenIndexTwo", 0, 2, 0, 0.0f, 0, {"Open 0"}},
-        RouteCase{"OpenIndexMinusOne", 0, -1, 0, 0.0f, 0, {"Open 0"}},
-        RouteCase{"IndexedData", 2, 5, 6, 0.0f, 0, {"OnIndexedData 5 16384"}},
-        RouteCase{"Point1", 3, 10, 20, 1.5f, 0, {"OnPoint1 16384 1069547520 10 20"}},
-        RouteCase{"Point2", 4, 10, 20, 1.5f, 0, {"OnPoint2 16384 1069547520 10 20"}},
-        RouteCase{"Point3", 5, -3, 7, 1.5f, 0, {"OnPoint3 16384 1069547520 -3 7"}},
-        RouteCase{"MessageValueFirst", 6, 3, 7, 0.0f, 0, {"OnMessage 7 3 16384"}},
-        RouteCase{"PinValueChanged", 7, 2, 0, 0.0f, 0, {"OnPinValueChanged 2"}},
-        RouteCase{"Data1", 8, 0, 0, 0.0f, 0, {"OnData1 16384"}},
-        RouteCase{"Data2", 9, 0, 0, 0.0f, 0, {"OnData2 16384"}},
-        RouteCase{"QueryFalse", 10, 0, 0, 0.0f, 0, {"Query"}},
-        RouteCase{"QueryTrue", 10, 1, 0, 0.0f, 1, {"Query"}},
-        RouteCase{"Index1", 11, 4, 0, 0.0f, 0, {"OnIndex1 4"}},
-        RouteCase{"Index2", 12, 8, 0, 0.0f, 0, {"OnIndex2 8"}},
-        RouteCase{"Unknown13", 13, 1, 1, 0.0f, 0, {}},
-        RouteCase{"UnknownMinusOne", -1, 1, 1, 0.0f, 0, {}},
-        RouteCase{"UnknownMinimum", INT32_MIN, 1, 1, 0.0f, 0, {}},
-        RouteCase{"UnknownLarge", 1000, 1, 1, 0.0f, 0, {}}),
+    ::testing::Values(RouteCase{"OpenFlagFromIndexOne", 0, 1, 0, 0.0f, 0, {"Open 1"}},
+                      RouteCase{"OpenIndexZero", 0, 0, 1, 0.0f, 0, {"Open 0"}},
+                      RouteCase{"OpenIndexTwo", 0, 2, 0, 0.0f, 0, {"Open 0"}},
+                      RouteCase{"OpenIndexMinusOne", 0, -1, 0, 0.0f, 0, {"Open 0"}},
+                      RouteCase{"IndexedData", 2, 5, 6, 0.0f, 0, {"OnIndexedData 5 16384"}},
+                      RouteCase{"Point1", 3, 10, 20, 1.5f, 0, {"OnPoint1 16384 1069547520 10 20"}},
+                      RouteCase{"Point2", 4, 10, 20, 1.5f, 0, {"OnPoint2 16384 1069547520 10 20"}},
+                      RouteCase{"Point3", 5, -3, 7, 1.5f, 0, {"OnPoint3 16384 1069547520 -3 7"}},
+                      RouteCase{"MessageValueFirst", 6, 3, 7, 0.0f, 0, {"OnMessage 7 3 16384"}},
+                      RouteCase{"PinValueChanged", 7, 2, 0, 0.0f, 0, {"OnPinValueChanged 2"}},
+                      RouteCase{"Data1", 8, 0, 0, 0.0f, 0, {"OnData1 16384"}},
+                      RouteCase{"Data2", 9, 0, 0, 0.0f, 0, {"OnData2 16384"}},
+                      RouteCase{"QueryFalse", 10, 0, 0, 0.0f, 0, {"Query"}},
+                      RouteCase{"QueryTrue", 10, 1, 0, 0.0f, 1, {"Query"}},
+                      RouteCase{"Index1", 11, 4, 0, 0.0f, 0, {"OnIndex1 4"}},
+                      RouteCase{"Index2", 12, 8, 0, 0.0f, 0, {"OnIndex2 8"}},
+                      RouteCase{"Unknown13", 13, 1, 1, 0.0f, 0, {}},
+                      RouteCase{"UnknownMinusOne", -1, 1, 1, 0.0f, 0, {}},
+                      RouteCase{"UnknownMinimum", INT32_MIN, 1, 1, 0.0f, 0, {}},
+                      RouteCase{"UnknownLarge", 1000, 1, 1, 0.0f, 0, {}}),
     ParamName());
 
 TEST(QXGUI_base, CloseRunsCloseThenDestructorsAndAnswersOne) {

@@ -6,10 +6,10 @@
 #include <string>
 #include <vector>
 
-#include "TextFormat.h"
 #include "ParamName.h"
 #include "QXHostTool.h"
 #include "SetCommand.h"
+#include "TextFormat.h"
 
 namespace {
 
@@ -43,7 +43,8 @@ TEST(QXHostTool, InfoShowsPropertiesAndThePinTable) {
 TEST(QXHostTool, InfoAsJson) {
   ToolRun r({"info", "--json", QX_PRODUCT});
   ASSERT_EQ(r.code, 0) << r.err;
-  EXPECT_EQ(r.out.rfind("{\"name\": \"Kalo_GUI-Gainlens\", \"id\": \"Kalo_GUI-Gainlens\", \"about\": \"", 0), 0u)
+  EXPECT_EQ(r.out.rfind("{\"name\": \"Kalo_GUI-Gainlens\", \"id\": \"Kalo_GUI-Gainlens\", \"about\": \"", 0),
+            0u)
       << r.out;
   EXPECT_NE(r.out.find("\\n\\n"), std::string::npos) << "the about text's newlines are escaped";
   EXPECT_NE(r.out.find("{\"index\": 2, \"name\": \"dB\", \"direction\": \"out\", \"datatype\": \"float\", "
@@ -72,12 +73,16 @@ TEST(QXHostTool, SetAsJsonWithSpecialValuesAsStrings) {
   EXPECT_EQ(r.out.rfind("{\"module\": \"Kalo_GUI-Gainlens\", \"edits\": [{\"pin\": \"Vref\", \"index\": 1, "
                         "\"value\": \"nan\", \"pins\": [{\"index\": 0, \"name\": \"Voltage\", \"value\": 0}, "
                         "{\"index\": 1, \"name\": \"Vref\", \"value\": \"nan\"}, "
-                        "{\"index\": 2, \"name\": \"dB\", \"value\": \"nan\"}]}", 0), 0u)
+                        "{\"index\": 2, \"name\": \"dB\", \"value\": \"nan\"}]}",
+                        0),
+            0u)
       << r.out;
-  EXPECT_NE(r.out.find("{\"pin\": \"Voltage\", \"index\": 0, \"value\": \"inf\", \"pins\": [{\"index\": 0, "
-                       "\"name\": \"Voltage\", \"value\": \"inf\"}, {\"index\": 1, \"name\": \"Vref\", \"value\": 1}, "
-                       "{\"index\": 2, \"name\": \"dB\", \"value\": \"inf\"}]}]}\n"),
-            std::string::npos)
+  EXPECT_NE(
+      r.out.find(
+          "{\"pin\": \"Voltage\", \"index\": 0, \"value\": \"inf\", \"pins\": [{\"index\": 0, "
+          "\"name\": \"Voltage\", \"value\": \"inf\"}, {\"index\": 1, \"name\": \"Vref\", \"value\": 1}, "
+          "{\"index\": 2, \"name\": \"dB\", \"value\": \"inf\"}]}]}\n"),
+      std::string::npos)
       << r.out;
 }
 
@@ -110,7 +115,8 @@ class QXHostToolFailures : public ::testing::TestWithParam<Failure> {};
 TEST_P(QXHostToolFailures, OneClearLineAndExitCode) {
   const Failure& f = GetParam();
   std::vector<std::string> args;
-  for (const std::string& a : f.args) args.push_back(a == "PRODUCT" ? QX_PRODUCT : a.rfind("mod:", 0) == 0 ? TestModule(a.substr(4)) : a);
+  for (const std::string& a : f.args)
+    args.push_back(a == "PRODUCT" ? QX_PRODUCT : a.rfind("mod:", 0) == 0 ? TestModule(a.substr(4)) : a);
   ToolRun r(args);
   EXPECT_EQ(r.code, f.code);
   EXPECT_NE(r.err.find(f.message), std::string::npos) << r.err;
@@ -138,8 +144,12 @@ INSTANTIATE_TEST_SUITE_P(
         Failure{"UnknownEcho", {"set", "--echo", "loud", "PRODUCT", "dB=1"}, 2, "unknown echo mode"},
         Failure{"UnknownOption", {"info", "--verbose", "PRODUCT"}, 2, "unknown option"},
         Failure{"HexadecimalValue", {"set", "PRODUCT", "Voltage=0x10"}, 2, "with a decimal VALUE"},
-        Failure{"ValueBeyondAFloat", {"set", "PRODUCT", "Voltage=1e400"}, 2, "1e400 is beyond the range of a float"},
-        Failure{"ValueAFloatMakes0", {"set", "PRODUCT", "Voltage=1e-50"}, 2, "1e-50 is too small for a float"},
+        Failure{"ValueBeyondAFloat",
+                {"set", "PRODUCT", "Voltage=1e400"},
+                2,
+                "1e400 is beyond the range of a float"},
+        Failure{
+            "ValueAFloatMakes0", {"set", "PRODUCT", "Voltage=1e-50"}, 2, "1e-50 is too small for a float"},
         Failure{"ArgumentsSwapped", {"set", "Voltage=1", "PRODUCT"}, 2, "MODULE comes first, then PIN=VALUE"},
         Failure{"TimeoutNotANumber", {"info", "--timeout", "soon", "PRODUCT"}, 2, "bad timeout 'soon'"}),
     ParamName());
@@ -180,8 +190,8 @@ TEST(QXHostTool, FloatsPrintShortestAndReadBack) {
 TEST(QXHostTool, HelpDescribesValidateAndListChecks) {
   std::string out = ToolRun({"validate", "--help"}).out;
   EXPECT_EQ(ToolRun({"validate", "--help"}).code, 0);
-  for (const char* option : {"--include", "--exclude", "--seed", "--size", "--timeout", "--only-failed", "--json",
-                             "--junit", "--trace", "--in-process"})
+  for (const char* option : {"--include", "--exclude", "--seed", "--size", "--timeout", "--only-failed",
+                             "--json", "--junit", "--trace", "--in-process"})
     EXPECT_NE(out.find(option), std::string::npos) << option;
   EXPECT_EQ(ToolRun({"--help"}).code, 0);
   out = ToolRun({"--help"}).out;

@@ -385,11 +385,10 @@ TEST(QXModule_baseEvents, HostDropsEventsWhoseClockHasPassed) {
 
 TEST(QXModule_baseOpen, HostCountIsBoundedByMaxPins) {
   DspHost host(0);
-  auto* module = new DescribedModule(
-      [](void*, int32_t opcode, int32_t, int32_t, void*, float) -> QXWord {
-        return opcode == HOST_OP_GET_PIN_COUNT ? INT32_MAX : 0;
-      },
-      0, {Description(DT_INT, IO_REPEATING)});
+  auto* module =
+      new DescribedModule([](void*, int32_t opcode, int32_t, int32_t, void*,
+                             float) -> QXWord { return opcode == HOST_OP_GET_PIN_COUNT ? INT32_MAX : 0; },
+                          0, {Description(DT_INT, IO_REPEATING)});
   QXModuleStruct* s = module->ModuleStruct();
   s->dispatch_entry(s, DSP_OP_OPEN, 0, 0, nullptr, 0.0f);
   EXPECT_EQ(module->PinCount(), QXModule_base::MAX_PINS);
@@ -447,9 +446,9 @@ TEST(QXModule_baseDeathTest, PatchStoreNeedsPrivateOutputOrUiPin) {
   DspSession s(0, {Description(DT_FLOAT, IO_PATCH_STORE)});
   QXPinProperties record{};
   EXPECT_DEATH(s.host.Dispatch(DSP_OP_GET_PIN_PROPERTIES, 0, 0, &record), "IO_PATCH_STORE");
-  for (const QXPinProperties& allowed :
-       {Description(DT_FLOAT, IO_PATCH_STORE | IO_PRIVATE), Description(DT_FLOAT, IO_PATCH_STORE, nullptr, DR_OUT),
-        Description(DT_FLOAT, IO_PATCH_STORE | IO_UI_COMMUNICATION)}) {
+  for (const QXPinProperties& allowed : {Description(DT_FLOAT, IO_PATCH_STORE | IO_PRIVATE),
+                                         Description(DT_FLOAT, IO_PATCH_STORE, nullptr, DR_OUT),
+                                         Description(DT_FLOAT, IO_PATCH_STORE | IO_UI_COMMUNICATION)}) {
     s.module->descriptions = {allowed};
     EXPECT_EQ(s.host.Dispatch(DSP_OP_GET_PIN_PROPERTIES, 0, 0, &record), 1);
   }

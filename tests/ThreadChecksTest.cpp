@@ -15,13 +15,15 @@ namespace {
 int Validate(const std::string& module, std::string* out) {
   std::ostringstream out_stream, err_stream;
   QXHostTool tool(out_stream, err_stream, false);
-  const int code = tool.Run({"validate", "--in-process", "--strictness", "3", "--include", "^threads\\.", module});
+  const int code =
+      tool.Run({"validate", "--in-process", "--strictness", "3", "--include", "^threads\\.", module});
   *out = out_stream.str() + err_stream.str();
   return code;
 }
 
 TEST(ThreadChecks, CorrectModulesGiveOnManyThreadsWhatTheyGiveAlone) {
-  for (const std::string& module : {std::string(QX_PRODUCT), std::string(QX_TEST_MODULE_DIR) + "/faulty_none.qxm"}) {
+  for (const std::string& module :
+       {std::string(QX_PRODUCT), std::string(QX_TEST_MODULE_DIR) + "/faulty_none.qxm"}) {
     std::string out;
     EXPECT_EQ(Validate(module, &out), 0) << out;
     EXPECT_NE(out.find("pass     threads.instances"), std::string::npos) << out;

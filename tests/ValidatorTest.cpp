@@ -4,22 +4,21 @@
 // twin pass every check, and the reports (JSON, JUnit, trace) read back.
 #include <gtest/gtest.h>
 
-#include <cstdio>
-#include <cstdlib>
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
-#include <functional>
 #include <fstream>
+#include <functional>
 #include <limits>
 #include <map>
+#include <rapidxml/rapidxml.hpp>
 #include <set>
 #include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
-
-#include <rapidxml/rapidxml.hpp>
 
 #ifndef _WIN32
 #include <unistd.h>
@@ -148,7 +147,8 @@ TEST_P(BrokenModules, FailExactlyTheirOwnCheck) {
   }
   EXPECT_EQ(run.code, fails ? 1 : 0) << run.err;
   for (const Json& check : Field(Field(report, "modules")[0], "checks")) {
-    if (!b.failing.empty() && Text(check, "name") == b.failing.begin()->first && Text(check, "status") != "skip") {
+    if (!b.failing.empty() && Text(check, "name") == b.failing.begin()->first &&
+        Text(check, "status") != "skip") {
       EXPECT_NE(Text(check, "message").find(b.reason), std::string::npos) << Text(check, "message");
       EXPECT_NE(Text(check, "message").find(b.also), std::string::npos) << Text(check, "message");
     }
@@ -159,47 +159,115 @@ INSTANTIATE_TEST_SUITE_P(
     Validate, BrokenModules,
     ::testing::Values(
         Broken{"MissingExport", "no_make_module.qxm", {{"loading.exports", "fail"}}, "no makeModule", true},
-        Broken{"RefusesIndex0", "refuses_index0.qxm", {{"loading.properties", "fail"}}, "expected true, got false",
+        Broken{"RefusesIndex0",
+               "refuses_index0.qxm",
+               {{"loading.properties", "fail"}},
+               "expected true, got false",
                true},
-        Broken{"OldVersion", "old_version.qxm", {{"loading.properties", "fail"}, {"loading.other-indices", "fail"}},
-               "got 2229", true},
-        Broken{"VersionOnlyForIndex0", "faulty_version_only_index0.qxm", {{"loading.other-indices", "fail"}},
-               "nothing written", false},
-        Broken{"UnstableProperties", "faulty_unstable_properties.qxm", {{"loading.properties", "fail"}},
-               "about: expected", false},
-        Broken{"LongAbout", "faulty_long_about.qxm", {{"loading.texts", "fail"}}, "no terminator within 4096",
+        Broken{"OldVersion",
+               "old_version.qxm",
+               {{"loading.properties", "fail"}, {"loading.other-indices", "fail"}},
+               "got 2229",
+               true},
+        Broken{"VersionOnlyForIndex0",
+               "faulty_version_only_index0.qxm",
+               {{"loading.other-indices", "fail"}},
+               "nothing written",
                false},
-        Broken{"WrongMagic", "faulty_wrong_magic.qxm", {{"factory.records", "fail"}},
-               "magic: expected 0x5158504C, got 0x5158505A", false},
-        Broken{"AcceptsType3", "faulty_accepts_type3.qxm", {{"factory.refusals", "fail"}}, "makeModule(0, 3)", false},
-        Broken{"NoCallbackCrash", "faulty_no_callback_crash.qxm", {{"factory.no-callback", "crash"}}, "process",
+        Broken{"UnstableProperties",
+               "faulty_unstable_properties.qxm",
+               {{"loading.properties", "fail"}},
+               "about: expected",
                false},
-        Broken{"CrashOnUnknownOpcode", "faulty_crash_on_unknown.qxm", {{"dsp.unknown-opcodes", "crash"}},
-               "process", false},
-        Broken{"ThrowsOnUnknownOpcode", "faulty_throws_on_unknown.qxm", {{"dsp.unknown-opcodes", "crash"}},
-               "exception: opcode 4 is not for me", false},
-        Broken{"PatchStoreOnInput", "faulty_patch_store.qxm", {{"dsp.pin-list", "fail"}}, "IO_PATCH_STORE only", false},
-        Broken{"CloseAnswers0", "faulty_close_answers_0.qxm", {{"dsp.lifecycle", "fail"}},
-               "DSP_OP_CLOSE: expected 1, got 0", false},
-        Broken{"Hangs", "faulty_hangs.qxm", {{"gui.unknown-opcodes", "timeout"}}, "no result within 2 s", false},
-        Broken{"RecursesOnEcho", "faulty_no_guard.qxm", {{"gui.edit-storm", "fail"}}, "recursion without bound",
+        Broken{"LongAbout",
+               "faulty_long_about.qxm",
+               {{"loading.texts", "fail"}},
+               "no terminator within 4096",
                false},
-        Broken{"SharedState", "faulty_shared_state.qxm", {{"gui.interleaved", "fail"}}, "other instance open", false},
-        Broken{"LeftoverState", "faulty_leftover_state.qxm", {{"gui.deterministic", "fail"}},
-               "second fresh instance", false},
-        Broken{"UnknownHostOpcode", "faulty_unknown_host_opcode.qxm", {{"callback.dsp", "fail"}},
-               "expected a known host opcode, got 99", false},
-        Broken{"WrongRecord", "faulty_wrong_record.qxm", {{"callback.gui", "fail"}}, "with the record of instance 0",
-               false, "got that of an instance already closed"},
-        Broken{"ChangesItsVersion", "faulty_changes_version.qxm", {{"gui.edit-storm", "fail"}},
-               "the record reads magic 0x5158504D version 2: expected them unchanged", false},
-        Broken{"AllocatesOnPinChange", "faulty_allocates.qxm", {{"realtime.gui-pin-change", "fail"}},
-               "expected no heap allocation, got 1 allocation", false},
-        Broken{"AllocatesInProcess", "faulty_allocates_in_process.qxm", {{"realtime.dsp-process", "fail"}},
-               "expected no heap allocation, got 1 allocation", false},
+        Broken{"WrongMagic",
+               "faulty_wrong_magic.qxm",
+               {{"factory.records", "fail"}},
+               "magic: expected 0x5158504C, got 0x5158505A",
+               false},
+        Broken{"AcceptsType3",
+               "faulty_accepts_type3.qxm",
+               {{"factory.refusals", "fail"}},
+               "makeModule(0, 3)",
+               false},
+        Broken{"NoCallbackCrash",
+               "faulty_no_callback_crash.qxm",
+               {{"factory.no-callback", "crash"}},
+               "process",
+               false},
+        Broken{"CrashOnUnknownOpcode",
+               "faulty_crash_on_unknown.qxm",
+               {{"dsp.unknown-opcodes", "crash"}},
+               "process",
+               false},
+        Broken{"ThrowsOnUnknownOpcode",
+               "faulty_throws_on_unknown.qxm",
+               {{"dsp.unknown-opcodes", "crash"}},
+               "exception: opcode 4 is not for me",
+               false},
+        Broken{"PatchStoreOnInput",
+               "faulty_patch_store.qxm",
+               {{"dsp.pin-list", "fail"}},
+               "IO_PATCH_STORE only",
+               false},
+        Broken{"CloseAnswers0",
+               "faulty_close_answers_0.qxm",
+               {{"dsp.lifecycle", "fail"}},
+               "DSP_OP_CLOSE: expected 1, got 0",
+               false},
+        Broken{
+            "Hangs", "faulty_hangs.qxm", {{"gui.unknown-opcodes", "timeout"}}, "no result within 2 s", false},
+        Broken{"RecursesOnEcho",
+               "faulty_no_guard.qxm",
+               {{"gui.edit-storm", "fail"}},
+               "recursion without bound",
+               false},
+        Broken{"SharedState",
+               "faulty_shared_state.qxm",
+               {{"gui.interleaved", "fail"}},
+               "other instance open",
+               false},
+        Broken{"LeftoverState",
+               "faulty_leftover_state.qxm",
+               {{"gui.deterministic", "fail"}},
+               "second fresh instance",
+               false},
+        Broken{"UnknownHostOpcode",
+               "faulty_unknown_host_opcode.qxm",
+               {{"callback.dsp", "fail"}},
+               "expected a known host opcode, got 99",
+               false},
+        Broken{"WrongRecord",
+               "faulty_wrong_record.qxm",
+               {{"callback.gui", "fail"}},
+               "with the record of instance 0",
+               false,
+               "got that of an instance already closed"},
+        Broken{"ChangesItsVersion",
+               "faulty_changes_version.qxm",
+               {{"gui.edit-storm", "fail"}},
+               "the record reads magic 0x5158504D version 2: expected them unchanged",
+               false},
+        Broken{"AllocatesOnPinChange",
+               "faulty_allocates.qxm",
+               {{"realtime.gui-pin-change", "fail"}},
+               "expected no heap allocation, got 1 allocation",
+               false},
+        Broken{"AllocatesInProcess",
+               "faulty_allocates_in_process.qxm",
+               {{"realtime.dsp-process", "fail"}},
+               "expected no heap allocation, got 1 allocation",
+               false},
         Broken{"FloatMath", "faulty_float_math.qxm", {{"converter.oracle", "fail"}}, "expected", false},
-        Broken{"ControlCharactersInItsName", "faulty_control_chars.qxm", {{"loading.texts", "fail"}},
-               "\\x1B[31mmodule\\x07", false},
+        Broken{"ControlCharactersInItsName",
+               "faulty_control_chars.qxm",
+               {{"loading.texts", "fail"}},
+               "\\x1B[31mmodule\\x07",
+               false},
         Broken{"AbortsWhenLoaded", "faulty_load_abort.qxm", {{"loading.exports", "crash"}}, "process", true},
         Broken{"TwinWithoutFault", "faulty_none.qxm", {}, "", false}),
     ParamName());
@@ -233,7 +301,8 @@ TEST(Validate, JsonSummaryAgreesWithTheChecksAndTheExitCode) {
   std::map<std::string, int> counted;
   size_t checks = 0;
   for (const Json& module : Field(report, "modules")) {
-    EXPECT_EQ(Field(module, "checks").size(), LoadingChecksCount() + 3) << "the loading and the three factory checks";
+    EXPECT_EQ(Field(module, "checks").size(), LoadingChecksCount() + 3)
+        << "the loading and the three factory checks";
     for (const Json& check : Field(module, "checks")) {
       ++counted[Text(check, "status")];
       ++checks;
@@ -248,8 +317,8 @@ TEST(Validate, JsonSummaryAgreesWithTheChecksAndTheExitCode) {
   EXPECT_EQ(counted["fail"], 1);
   // With --json the one summary line goes to the error stream.
   const size_t checks_run = 2 * (LoadingChecksCount() + 3);
-  EXPECT_EQ(run.err.rfind("summary: " + std::to_string(checks_run) + " checks on 2 modules: " +
-                              std::to_string(checks_run - 1) + " passed",
+  EXPECT_EQ(run.err.rfind("summary: " + std::to_string(checks_run) +
+                              " checks on 2 modules: " + std::to_string(checks_run - 1) + " passed",
                           0),
             0u)
       << run.err;
@@ -257,8 +326,9 @@ TEST(Validate, JsonSummaryAgreesWithTheChecksAndTheExitCode) {
 
 TEST(Validate, JunitReportReadsBack) {
   const std::string path = TempPath("junit.xml");
-  QXHostRun run({"validate", "--junit", path, "--size", "8", "--timeout", "2", QXHostRun::Module("faulty_hangs.qxm"),
-                 QXHostRun::Module("faulty_close_answers_0.qxm"), QXHostRun::Module("no_make_module.qxm")});
+  QXHostRun run({"validate", "--junit", path, "--size", "8", "--timeout", "2",
+                 QXHostRun::Module("faulty_hangs.qxm"), QXHostRun::Module("faulty_close_answers_0.qxm"),
+                 QXHostRun::Module("no_make_module.qxm")});
   ASSERT_TRUE(run.exited);
   EXPECT_EQ(run.code, 1);
   std::string text = ReadFile(path);
@@ -306,8 +376,8 @@ TEST(Validate, JunitReportReadsBack) {
 
 TEST(Validate, TraceHoldsEveryCallInBothDirections) {
   const std::string path = TempPath("trace.jsonl");
-  QXHostRun run({"validate", "--trace", path, "--size", "8", "--include", "factory.records|dsp.lifecycle|callback.gui",
-                 QX_PRODUCT});
+  QXHostRun run({"validate", "--trace", path, "--size", "8", "--include",
+                 "factory.records|dsp.lifecycle|callback.gui", QX_PRODUCT});
   ASSERT_EQ(run.code, 0) << run.out << run.err;
   std::istringstream lines(ReadFile(path));
   std::remove(path.c_str());
@@ -356,12 +426,12 @@ TEST(Validate, TraceHoldsEveryCallInBothDirections) {
     }
   }
   EXPECT_TRUE(begun.empty()) << begun.size() << " calls without a result in a run where every call returned";
-  EXPECT_EQ(checks_started, (std::set<std::string>{"loading.exports", "factory.records", "dsp.lifecycle",
-                                                   "callback.gui"}));
+  EXPECT_EQ(checks_started,
+            (std::set<std::string>{"loading.exports", "factory.records", "dsp.lifecycle", "callback.gui"}));
   EXPECT_GT(callbacks, 0);
   EXPECT_GT(to_module, callbacks / 4);
-  for (const char* call : {"getModuleProperties", "makeModule", "dsp_dispatch", "gui_dispatch", "dsp_callback",
-                           "gui_callback"})
+  for (const char* call :
+       {"getModuleProperties", "makeModule", "dsp_dispatch", "gui_dispatch", "dsp_callback", "gui_callback"})
     EXPECT_EQ(calls.count(call), 1u) << call;
 #if !(defined(_WIN32) && !defined(_WIN64))
   EXPECT_EQ(calls.count("process"), 1u);
@@ -394,7 +464,8 @@ TEST(Validate, TheSameSeedRepeatsARandomisedCheck) {
 }
 
 TEST(Validate, TextOutputWithOnlyFailedEndsWithOneSummaryLine) {
-  QXHostRun run({"validate", "--only-failed", "--size", "8", QXHostRun::Module("faulty_crash_on_unknown.qxm")});
+  QXHostRun run(
+      {"validate", "--only-failed", "--size", "8", QXHostRun::Module("faulty_crash_on_unknown.qxm")});
   EXPECT_EQ(run.code, 1);
   std::istringstream lines(run.out);
   std::vector<std::string> all;
@@ -425,7 +496,10 @@ class ValidateExitCodes : public ::testing::TestWithParam<ExitCase> {};
 TEST_P(ValidateExitCodes, ExitStatusAndMessage) {
   const ExitCase& c = GetParam();
   std::vector<std::string> args = {"validate", "--size", "4"};
-  for (const std::string& a : c.args) args.push_back(a.rfind("mod:", 0) == 0 ? QXHostRun::Module(a.substr(4)) : a == "PRODUCT" ? QX_PRODUCT : a);
+  for (const std::string& a : c.args)
+    args.push_back(a.rfind("mod:", 0) == 0 ? QXHostRun::Module(a.substr(4))
+                   : a == "PRODUCT"        ? QX_PRODUCT
+                                           : a);
   QXHostRun run(args);
   ASSERT_TRUE(run.exited);
   EXPECT_EQ(run.code, c.code) << run.out << run.err;
@@ -434,27 +508,34 @@ TEST_P(ValidateExitCodes, ExitStatusAndMessage) {
 
 INSTANTIATE_TEST_SUITE_P(
     Runs, ValidateExitCodes,
-    ::testing::Values(ExitCase{"AllPassed", {"PRODUCT"}, 0, ""},
-                      ExitCase{"OneFailed", {"PRODUCT", "mod:faulty_wrong_magic.qxm"}, 1, ""},
-                      ExitCase{"NotALibrary", {"mod:not_a_library.qxm"}, 2, "no loadable module"},
-                      ExitCase{"NoSuchFile", {"mod:nowhere.qxm"}, 2, "no loadable module"},
-                      ExitCase{"OneUnloadableAmongOthers", {"PRODUCT", "mod:not_a_library.qxm"}, 1, ""},
-                      ExitCase{"NoModule", {}, 2, "usage: qxhost validate"},
-                      ExitCase{"UnknownOption", {"--fast", "PRODUCT"}, 2, "unknown option '--fast'"},
-                      ExitCase{"BadRegex", {"--include", "([", "PRODUCT"}, 2, "not a regular expression"},
-                      ExitCase{"BadSeed", {"--seed", "-3", "PRODUCT"}, 2, "bad seed"},
-                      ExitCase{"BadTimeout", {"--timeout", "0", "PRODUCT"}, 2, "bad timeout"},
-                      ExitCase{"BadSize", {"--size", "many", "PRODUCT"}, 2, "bad size"},
-                      ExitCase{"MissingValue", {"PRODUCT", "--junit"}, 2, "--junit needs a value"},
-                      ExitCase{"SeedBeyondItsRange", {"--seed", "18446744073709551616", "PRODUCT"}, 2,
-                               "bad seed '18446744073709551616': a whole number from 0 to 18446744073709551615"},
-                      ExitCase{"SeedNotEntirelyANumber", {"--seed", " 5", "PRODUCT"}, 2, "bad seed"},
-                      ExitCase{"TimeoutBeyondItsRange", {"--timeout", "100000", "PRODUCT"}, 2,
-                               "seconds, more than 0 and at most 86400"},
-                      ExitCase{"FilterSelectsNothing", {"--include", "zzz", "PRODUCT"}, 2, "select no check"},
-                      ExitCase{"FilterExcludesEverything", {"--exclude", ".*", "PRODUCT"}, 2, "select no check"},
-                      ExitCase{"JunitInAMissingFolder", {"--junit", "/nonexistent/folder/x.xml", "PRODUCT"}, 2,
-                               "/nonexistent/folder/x.xml: cannot write the JUnit report (No such file or directory)"}),
+    ::testing::Values(
+        ExitCase{"AllPassed", {"PRODUCT"}, 0, ""},
+        ExitCase{"OneFailed", {"PRODUCT", "mod:faulty_wrong_magic.qxm"}, 1, ""},
+        ExitCase{"NotALibrary", {"mod:not_a_library.qxm"}, 2, "no loadable module"},
+        ExitCase{"NoSuchFile", {"mod:nowhere.qxm"}, 2, "no loadable module"},
+        ExitCase{"OneUnloadableAmongOthers", {"PRODUCT", "mod:not_a_library.qxm"}, 1, ""},
+        ExitCase{"NoModule", {}, 2, "usage: qxhost validate"},
+        ExitCase{"UnknownOption", {"--fast", "PRODUCT"}, 2, "unknown option '--fast'"},
+        ExitCase{"BadRegex", {"--include", "([", "PRODUCT"}, 2, "not a regular expression"},
+        ExitCase{"BadSeed", {"--seed", "-3", "PRODUCT"}, 2, "bad seed"},
+        ExitCase{"BadTimeout", {"--timeout", "0", "PRODUCT"}, 2, "bad timeout"},
+        ExitCase{"BadSize", {"--size", "many", "PRODUCT"}, 2, "bad size"},
+        ExitCase{"MissingValue", {"PRODUCT", "--junit"}, 2, "--junit needs a value"},
+        ExitCase{"SeedBeyondItsRange",
+                 {"--seed", "18446744073709551616", "PRODUCT"},
+                 2,
+                 "bad seed '18446744073709551616': a whole number from 0 to 18446744073709551615"},
+        ExitCase{"SeedNotEntirelyANumber", {"--seed", " 5", "PRODUCT"}, 2, "bad seed"},
+        ExitCase{"TimeoutBeyondItsRange",
+                 {"--timeout", "100000", "PRODUCT"},
+                 2,
+                 "seconds, more than 0 and at most 86400"},
+        ExitCase{"FilterSelectsNothing", {"--include", "zzz", "PRODUCT"}, 2, "select no check"},
+        ExitCase{"FilterExcludesEverything", {"--exclude", ".*", "PRODUCT"}, 2, "select no check"},
+        ExitCase{"JunitInAMissingFolder",
+                 {"--junit", "/nonexistent/folder/x.xml", "PRODUCT"},
+                 2,
+                 "/nonexistent/folder/x.xml: cannot write the JUnit report (No such file or directory)"}),
     ParamName());
 
 #ifndef _WIN32
@@ -467,8 +548,8 @@ TEST(Validate, StartsEveryCheckThroughTheLauncher) {
   const std::string emulator = QX_EMULATOR;
   const char* saved = std::getenv("QXHOST_CHILD_LAUNCHER");
   const std::string before = saved != nullptr ? saved : "";
-  setenv("QXHOST_CHILD_LAUNCHER", ("/bin/sh " QX_TESTS_SOURCE_DIR "/note-launch.sh " + log + " " + emulator).c_str(),
-         1);
+  setenv("QXHOST_CHILD_LAUNCHER",
+         ("/bin/sh " QX_TESTS_SOURCE_DIR "/note-launch.sh " + log + " " + emulator).c_str(), 1);
   QXHostRun run({"validate", "--jobs", "2", "--include", "^loading\\.", "--size", "4", QX_PRODUCT});
   if (saved != nullptr) {
     setenv("QXHOST_CHILD_LAUNCHER", before.c_str(), 1);
@@ -481,7 +562,8 @@ TEST(Validate, StartsEveryCheckThroughTheLauncher) {
   for (std::string line; std::getline(lines, line);) starts.push_back(line);
   std::remove(log.c_str());
   EXPECT_EQ(starts.size(), LoadingChecksCount()) << "one start for each loading check";
-  const std::string program = (emulator.empty() ? "" : emulator + " ") + QX_QXHOST + " validate --run-check loading.";
+  const std::string program =
+      (emulator.empty() ? "" : emulator + " ") + QX_QXHOST + " validate --run-check loading.";
   for (const std::string& start : starts) EXPECT_EQ(start.rfind(program, 0), 0u) << start;
 }
 #endif
@@ -527,16 +609,25 @@ INSTANTIATE_TEST_SUITE_P(
     Patterns, ValidatorSelect,
     ::testing::Values(
         Selection{"Everything", "", "", {}, DefaultChecks()},
-        Selection{"OneGroup", "^gui\\.", "", {"gui.unknown-opcodes", "gui.edit-storm", "gui.interleaved", "gui.deterministic"}, 4},
+        Selection{"OneGroup",
+                  "^gui\\.",
+                  "",
+                  {"gui.unknown-opcodes", "gui.edit-storm", "gui.interleaved", "gui.deterministic"},
+                  4},
         Selection{"SearchNotMatch", "oracle", "", {"converter.oracle"}, 1},
-        Selection{"IncludeThenExclude", "^(dsp|realtime)", "process", {"dsp.unknown-opcodes", "dsp.pin-list", "dsp.lifecycle", "realtime.gui-pin-change"}, 4},
+        Selection{"IncludeThenExclude",
+                  "^(dsp|realtime)",
+                  "process",
+                  {"dsp.unknown-opcodes", "dsp.pin-list", "dsp.lifecycle", "realtime.gui-pin-change"},
+                  4},
         Selection{"ExcludeOnly", "", "^loading", {}, DefaultChecks() - LoadingChecksCount()},
         Selection{"ExcludeAllButOne", "", "^(?!dsp\\.lifecycle$)", {"dsp.lifecycle"}, 1}),
     ParamName());
 
 TEST(Validator, RefusesAFilterThatSelectsNoCheck) {
   // A typo in a CI script's filter must not pass a module unchecked.
-  for (const auto& filter : {std::make_pair(std::string("zzz"), std::string()), std::make_pair(std::string(), std::string(".*"))}) {
+  for (const auto& filter : {std::make_pair(std::string("zzz"), std::string()),
+                             std::make_pair(std::string(), std::string(".*"))}) {
     Validator::Options options;
     options.include = filter.first;
     options.exclude = filter.second;
@@ -575,17 +666,22 @@ TEST(Validator, InProcessRunsTheChecksHere) {
                      std::to_string(DefaultChecks() - 2) + " passed, 0 warned, 2 skipped"),
             std::string::npos)
       << out;
-  EXPECT_EQ(RunInProcess({"validate", "--in-process", "--include", "realtime", QXHostRun::Module("faulty_allocates.qxm")}, &out),
+  EXPECT_EQ(RunInProcess({"validate", "--in-process", "--include", "realtime",
+                          QXHostRun::Module("faulty_allocates.qxm")},
+                         &out),
             0);
   EXPECT_NE(out.find("skip     realtime.gui-pin-change"), std::string::npos) << out;
 #else
-  EXPECT_NE(out.find("summary: " + std::to_string(DefaultChecks()) + " checks on 1 module: " +
-                     std::to_string(DefaultChecks()) + " passed"),
+  EXPECT_NE(out.find("summary: " + std::to_string(DefaultChecks()) +
+                     " checks on 1 module: " + std::to_string(DefaultChecks()) + " passed"),
             std::string::npos)
       << out;
-  EXPECT_EQ(RunInProcess({"validate", "--in-process", "--include", "realtime", QXHostRun::Module("faulty_allocates.qxm")}, &out),
+  EXPECT_EQ(RunInProcess({"validate", "--in-process", "--include", "realtime",
+                          QXHostRun::Module("faulty_allocates.qxm")},
+                         &out),
             1);
-  EXPECT_NE(out.find("fail     realtime.gui-pin-change    GUI_OP_PIN_VALUE_CHANGED"), std::string::npos) << out;
+  EXPECT_NE(out.find("fail     realtime.gui-pin-change    GUI_OP_PIN_VALUE_CHANGED"), std::string::npos)
+      << out;
   EXPECT_NE(out.find("pass     realtime.dsp-process"), std::string::npos) << out;
 #endif
 }
@@ -614,8 +710,9 @@ TEST(Validate, AResultLineOnTheModulesOutputIsNotTakenForOne) {
     // before they find out whether allocations can be counted here.
     EXPECT_EQ(Text(check.second, "status"), "crash") << check.first;
     {
-      EXPECT_NE(Text(check.second, "message").find("ended before reporting (exit status 0) during makeModule(0, "),
-                std::string::npos)
+      EXPECT_NE(
+          Text(check.second, "message").find("ended before reporting (exit status 0) during makeModule(0, "),
+          std::string::npos)
           << Text(check.second, "message");
       EXPECT_NE(Text(check.second, "output").find("@qxresult pass 0 0"), std::string::npos)
           << "the module's output is shown with the result";
@@ -639,7 +736,8 @@ TEST(Validate, AHangWhileLoadingSkipsTheChecksThatNeedTheModuleAtOnce) {
           << Text(check.second, "message");
     } else if (check.first != "loading.exports") {
       EXPECT_EQ(status, "skip") << check.first;
-      EXPECT_EQ(Text(check.second, "message").rfind("not run: loading.", 0), 0u) << Text(check.second, "message");
+      EXPECT_EQ(Text(check.second, "message").rfind("not run: loading.", 0), 0u)
+          << Text(check.second, "message");
     }
   }
   EXPECT_GE(timed_out, 1);
@@ -653,11 +751,13 @@ TEST(Validate, ACrashNamesTheCallInFlight) {
   EXPECT_EQ(run.code, 1);
   const Json check = ChecksByName(run)["dsp.unknown-opcodes"];
   EXPECT_EQ(Text(check, "status"), "crash");
-  EXPECT_NE(Text(check, "message").find("during opcode 4 (index "), std::string::npos) << Text(check, "message");
+  EXPECT_NE(Text(check, "message").find("during opcode 4 (index "), std::string::npos)
+      << Text(check, "message");
 }
 
 TEST(Validate, EachFailureOfACheckHasALineOfItsOwn) {
-  QXHostRun run({"validate", "--include", "callback.gui", "--size", "16", QXHostRun::Module("faulty_wrong_record.qxm")});
+  QXHostRun run({"validate", "--include", "callback.gui", "--size", "16",
+                 QXHostRun::Module("faulty_wrong_record.qxm")});
   EXPECT_EQ(run.code, 1);
   std::istringstream lines(run.out);
   std::vector<std::string> failures;
@@ -689,7 +789,8 @@ TEST(Validate, ControlCharactersFromTheModuleOrThePathReachNoTerminal) {
   std::filesystem::create_directories(std::filesystem::u8path(folder));
   const std::string path = folder + "/m.qxm";
   std::filesystem::copy_file(std::filesystem::u8path(QXHostRun::Module("faulty_control_chars.qxm")),
-                             std::filesystem::u8path(path), std::filesystem::copy_options::overwrite_existing);
+                             std::filesystem::u8path(path),
+                             std::filesystem::copy_options::overwrite_existing);
 #endif
   QXHostRun run({"validate", "--include", "loading", "--size", "4", path});
 #ifndef _WIN32
@@ -717,7 +818,8 @@ TEST(Validate, TheCheckAboutMakingInstancesAloneReportsThatNoneComes) {
       EXPECT_EQ(status, "skip");
       EXPECT_NE(Text(check.second, "message").find("not the level converter"), std::string::npos);
     }
-    EXPECT_EQ(Text(check.second, "message").find("expected a DSP instance"), std::string::npos) << check.first;
+    EXPECT_EQ(Text(check.second, "message").find("expected a DSP instance"), std::string::npos)
+        << check.first;
   }
   EXPECT_EQ(failed, 1) << "factory.records only";
 }
@@ -753,10 +855,13 @@ TEST(Validate, AnInterruptedRunLeavesNoProcessBehind) {
   for (const char* signal : {"TERM", "INT", "HUP"}) {
     const std::string emulator = QX_EMULATOR;
     const std::string script = (emulator.empty() ? "" : emulator + " ") + std::string(QX_QXHOST) +
-                               " validate --jobs 2 --timeout 60 " + path + " >/dev/null 2>&1 & pid=$!; sleep 2; " +
-                               "kill -" + signal + " $pid; wait $pid; echo $?";
+                               " validate --jobs 2 --timeout 60 " + path +
+                               " >/dev/null 2>&1 & pid=$!; sleep 2; " + "kill -" + signal +
+                               " $pid; wait $pid; echo $?";
     const ChildRunner::Outcome o = ChildRunner::Run({"/bin/sh", "-c", script}, 60);
-    const int expected = std::string(signal) == "TERM" ? 128 + 15 : std::string(signal) == "INT" ? 128 + 2 : 128 + 1;
+    const int expected = std::string(signal) == "TERM"  ? 128 + 15
+                         : std::string(signal) == "INT" ? 128 + 2
+                                                        : 128 + 1;
     EXPECT_EQ(o.out, std::to_string(expected) + "\n") << signal << " " << o.err;
     std::this_thread::sleep_for(std::chrono::seconds(1));
     EXPECT_EQ(ProcessesNaming(path), std::vector<std::string>{}) << signal;
@@ -800,7 +905,9 @@ std::string Damaged(const std::string& name, const std::function<void(std::strin
 INSTANTIATE_TEST_SUITE_P(
     Files, QXHostToolIsolation,
     ::testing::Values(
-        BadFile{"First1000Bytes", [] { return Damaged("first-1000.qxm", [](std::string* b) { b->resize(1000); }); }, "qxhost: "},
+        BadFile{"First1000Bytes",
+                [] { return Damaged("first-1000.qxm", [](std::string* b) { b->resize(1000); }); },
+                "qxhost: "},
         // Cut inside its code (half a file may be all code and data where the
         // debug information takes the other half).
         BadFile{"First16K", [] { return Damaged("first-16k.qxm", [](std::string* b) { b->resize(16384); }); },
@@ -842,8 +949,10 @@ std::vector<std::string> Order(const Json& module) {
 }
 
 TEST(Validate, RepeatedRoundsTakeTheNextSeedsAndAShuffleTheSeedsOrder) {
-  const std::vector<std::string> args = {"validate", "--json", "--repeat", "2", "--shuffle", "--seed", "40",
-                                         "--include", "^(loading|factory|gui)\\.", "--size", "2", QX_PRODUCT};
+  const std::vector<std::string> args = {"validate", "--json",    "--repeat",
+                                         "2",        "--shuffle", "--seed",
+                                         "40",       "--include", "^(loading|factory|gui)\\.",
+                                         "--size",   "2",         QX_PRODUCT};
   QXHostRun first(args), again(args);
   ASSERT_EQ(first.code, 0) << first.err;
   const Json module = Field(ParseJson(first.out), "modules")[0];
@@ -851,8 +960,8 @@ TEST(Validate, RepeatedRoundsTakeTheNextSeedsAndAShuffleTheSeedsOrder) {
   std::vector<std::string> catalog;
   for (const ValidationCheck& check : CheckCatalog::All()) {
     const std::string name = check.name;
-    if (check.level <= 1 && (name.rfind("loading.", 0) == 0 || name.rfind("factory.", 0) == 0 ||
-                             name.rfind("gui.", 0) == 0))
+    if (check.level <= 1 &&
+        (name.rfind("loading.", 0) == 0 || name.rfind("factory.", 0) == 0 || name.rfind("gui.", 0) == 0))
       catalog.push_back(name);
   }
   ASSERT_EQ(order.size(), 2 * catalog.size());
@@ -870,14 +979,16 @@ TEST(Validate, RepeatedRoundsTakeTheNextSeedsAndAShuffleTheSeedsOrder) {
 }
 
 TEST(Validate, LoadingTimeWarnsAboveATenthOfASecondAndFailsAboveASecond) {
-  QXHostRun slowish({"validate", "--json", "--include", "loading.time", QXHostRun::Module("faulty_slowish_loading.qxm")});
+  QXHostRun slowish(
+      {"validate", "--json", "--include", "loading.time", QXHostRun::Module("faulty_slowish_loading.qxm")});
   EXPECT_EQ(slowish.code, 0) << slowish.err;
   EXPECT_EQ(Text(ChecksByName(slowish)["loading.time"], "status"), "warn");
   QXHostRun strict({"validate", "--json", "--strict", "--include", "loading.time",
                     QXHostRun::Module("faulty_slowish_loading.qxm")});
   EXPECT_EQ(strict.code, 1) << "--strict fails a warning";
   EXPECT_NE(Text(ChecksByName(strict)["loading.time"], "message").find("--strict"), std::string::npos);
-  QXHostRun slow({"validate", "--json", "--include", "loading.time", QXHostRun::Module("faulty_slow_loading.qxm")});
+  QXHostRun slow(
+      {"validate", "--json", "--include", "loading.time", QXHostRun::Module("faulty_slow_loading.qxm")});
   EXPECT_EQ(slow.code, 1);
   const Json check = ChecksByName(slow)["loading.time"];
   EXPECT_EQ(Text(check, "status"), "fail");
@@ -892,8 +1003,10 @@ TEST(Validate, StrictnessThreeAddsTheThreadsCheck) {
   for (const auto& module : {std::make_pair(std::string(QX_PRODUCT), "pass"),
                              std::make_pair(QXHostRun::Module("faulty_none.qxm"), "pass"),
                              std::make_pair(QXHostRun::Module("faulty_shared_dsp_state.qxm"), "fail")}) {
-    QXHostRun run({"validate", "--json", "--strictness", "3", "--include", "threads", "--size", "8", module.first});
-    EXPECT_EQ(Text(ChecksByName(run)["threads.instances"], "status"), module.second) << module.first << run.out;
+    QXHostRun run(
+        {"validate", "--json", "--strictness", "3", "--include", "threads", "--size", "8", module.first});
+    EXPECT_EQ(Text(ChecksByName(run)["threads.instances"], "status"), module.second)
+        << module.first << run.out;
   }
   QXHostRun bad({"validate", "--strictness", "4", QX_PRODUCT});
   EXPECT_EQ(bad.code, 2);
@@ -916,7 +1029,8 @@ TEST(Validate, StrictnessTwoAddsTheProcessFormatsCheck) {
       {QXHostRun::Module("Gain.qxm"), "pass", "1 output compared, 16 event clocks", ""},
       {QX_PRODUCT, "pass", "0 outputs compared", ""},
       {QXHostRun::Module("faulty_none.qxm"), "pass", "0 outputs compared", ""},
-      {QXHostRun::Module("gain_late_change.qxm"), "fail", "output pin 1 sample 1 at 22050 Hz, block size 2: expected ",
+      {QXHostRun::Module("gain_late_change.qxm"), "fail",
+       "output pin 1 sample 1 at 22050 Hz, block size 2: expected ",
        " as with block size 1 (the same output whatever the block size), got "},
   };
   for (const auto& c : cases) {
@@ -957,7 +1071,8 @@ TEST(QXHostFuzz, FindsACrashAndReplaysItsShortestRun) {
   EXPECT_EQ(again.code, 1) << again.out;
   EXPECT_NE(again.out.find("step "), std::string::npos) << "each step said";
   EXPECT_NE(again.out.find(": crash "), std::string::npos) << again.out;
-  QXHostRun shorter({"fuzz", "--seed", seed, "--steps", std::to_string(std::stoi(steps) - 1), "--replay", module});
+  QXHostRun shorter(
+      {"fuzz", "--seed", seed, "--steps", std::to_string(std::stoi(steps) - 1), "--replay", module});
   EXPECT_EQ(shorter.code, 0) << "one step fewer gives no finding: " << shorter.out;
 }
 

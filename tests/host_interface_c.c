@@ -4,10 +4,10 @@
 
 #include "QXHostInterface.h"
 
-#define QX_COPY(fields)                              \
-  do {                                               \
-    memcpy(offsets, (fields), sizeof(fields));       \
-    *count = sizeof(fields) / sizeof((fields)[0]);   \
+#define QX_COPY(fields)                            \
+  do {                                             \
+    memcpy(offsets, (fields), sizeof(fields));     \
+    *count = sizeof(fields) / sizeof((fields)[0]); \
   } while (0)
 
 /* `record`: 0 QXModuleProperties, 1 QXModuleStruct, 2 QXPinProperties,

@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "DeathRegex.h"
 #include "ParamName.h"
 #include "QXContract.h"
-#include "DeathRegex.h"
 #include "it_enum_list.h"
 
 namespace {
@@ -75,18 +75,19 @@ INSTANTIATE_TEST_SUITE_P(
         WalkCase{"Negative", L"a=-3,b", {{-3, L"a"}, {-2, L"b"}}, 2},
         WalkCase{"Falling", L"a=5,b=2,c", {{5, L"a"}, {2, L"b"}, {3, L"c"}}, 3},
         WalkCase{"Repeated", L"a=1,b=1,c=0,d", {{1, L"a"}, {1, L"b"}, {0, L"c"}, {1, L"d"}}, 4},
-        WalkCase{"Empty", L"", {}, 1},
-        WalkCase{"CommaLast", L"a,b,", {{0, L"a"}, {1, L"b"}}, 3},
+        WalkCase{"Empty", L"", {}, 1}, WalkCase{"CommaLast", L"a,b,", {{0, L"a"}, {1, L"b"}}, 3},
         WalkCase{"CommaThenBlank", L"a,b, ", {{0, L"a"}, {1, L"b"}, {2, L""}}, 3},
         WalkCase{"EmptyItem", L"a,,b", {{0, L"a"}, {1, L""}, {2, L"b"}}, 3},
-        WalkCase{"CommaFirst", L",a", {{0, L""}, {1, L"a"}}, 1},
-        WalkCase{"CommaOnly", L",", {{0, L""}}, 1},
+        WalkCase{"CommaFirst", L",a", {{0, L""}, {1, L"a"}}, 1}, WalkCase{"CommaOnly", L",", {{0, L""}}, 1},
         WalkCase{"EmptyValuePart", L"a=, b", {{0, L"a"}, {1, L"b"}}, 2},
         WalkCase{"EqualsFirstIsText", L"=5,b", {{0, L"=5"}, {1, L"b"}}, 2},
         WalkCase{"FirstEqualsFirstNoSplit", L"=a=5,b", {{0, L"=a=5"}, {1, L"b"}}, 2},
         WalkCase{"EqualsAfterBlank", L" =7,b", {{7, L""}, {8, L"b"}}, 2},
         WalkCase{"BlanksAroundEquals", L"a = 5,b", {{5, L"a"}, {6, L"b"}}, 2},
-        WalkCase{"BlanksTrimmedOnly", L"  two  words  ,\ta\t,b", {{0, L"two  words"}, {1, L"\ta\t"}, {2, L"b"}}, 3},
+        WalkCase{"BlanksTrimmedOnly",
+                 L"  two  words  ,\ta\t,b",
+                 {{0, L"two  words"}, {1, L"\ta\t"}, {2, L"b"}},
+                 3},
         WalkCase{"SecondEqualsStopsReading", L"a=1=2", {{1, L"a"}}, 1},
         WalkCase{"NoDigits", L"a=x", {{0, L"a"}}, 1},
         WalkCase{"ValueClampedThenWraps", L"a=99999999999,b", {{INT32_MAX, L"a"}, {INT32_MIN, L"b"}}, 2},
@@ -100,22 +101,24 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         WalkCase{"Plain", L"range 0,3", {{0, L"0"}, {1, L"1"}, {2, L"2"}, {3, L"3"}}, 4},
         WalkCase{"Negative", L"range -2, 1", {{-2, L"-2"}, {-1, L"-1"}, {0, L"0"}, {1, L"1"}}, 4},
-        WalkCase{"OneItem", L"range 5,5", {{5, L"5"}}, 1},
-        WalkCase{"Reversed", L"range 5,1", {}, 5},
+        WalkCase{"OneItem", L"range 5,5", {{5, L"5"}}, 1}, WalkCase{"Reversed", L"range 5,1", {}, 5},
         WalkCase{"SixthCharSkipped", L"range-5,5", {{5, L"5"}}, 1},
         WalkCase{"NoDigitsReadZero", L"ranged,x", {{0, L"0"}}, 1},
         WalkCase{"SignedBounds", L"range +1,+2", {{1, L"1"}, {2, L"2"}}, 2},
-        WalkCase{"LowestBound", L"range -2147483648,-2147483647",
-                 {{INT32_MIN, L"-2147483648"}, {INT32_MIN + 1, L"-2147483647"}}, 2},
+        WalkCase{"LowestBound",
+                 L"range -2147483648,-2147483647",
+                 {{INT32_MIN, L"-2147483648"}, {INT32_MIN + 1, L"-2147483647"}},
+                 2},
         WalkCase{"LowClamped", L"range -99999999999,-2147483648", {{INT32_MIN, L"-2147483648"}}, 1},
-        WalkCase{"HighestBoundEnds", L"range 2147483646,2147483647",
-                 {{INT32_MAX - 1, L"2147483646"}, {INT32_MAX, L"2147483647"}}, 2},
+        WalkCase{"HighestBoundEnds",
+                 L"range 2147483646,2147483647",
+                 {{INT32_MAX - 1, L"2147483646"}, {INT32_MAX, L"2147483647"}},
+                 2},
         WalkCase{"HighClampedEnds", L"range 2147483647,99999999999", {{INT32_MAX, L"2147483647"}}, 1},
         WalkCase{"SizeWraps", L"range 99999999999,x", {}, INT32_MIN},
         // without a comma the upper bound is missing and reads 0
         WalkCase{"NoCommaBelowZero", L"range -2", {{-2, L"-2"}, {-1, L"-1"}, {0, L"0"}}, 3},
-        WalkCase{"NoCommaAboveZero", L"range 5", {}, 6},
-        WalkCase{"NoCommaSixthSkipped", L"range-3", {}, 4},
+        WalkCase{"NoCommaAboveZero", L"range 5", {}, 6}, WalkCase{"NoCommaSixthSkipped", L"range-3", {}, 4},
         WalkCase{"NothingAfterSixth", L"range ", {{0, L"0"}}, 1}),
     ParamName());
 
@@ -145,15 +148,14 @@ TEST_P(Validity, ListedValueKeptOtherwiseFirstOrZero) {
 
 INSTANTIATE_TEST_SUITE_P(
     Lists, Validity,
-    ::testing::Values(ValidCase{"EmptyZero", L"", 0, false, 0}, ValidCase{"EmptyOne", L"", 1, false, 0},
-                      ValidCase{"Listed", L"a,b=5,c", 5, true, 5}, ValidCase{"Unlisted", L"a,b=5,c", 7, false, 0},
-                      ValidCase{"UnlistedFirstNotZero", L"a=4,b", 0, false, 4},
-                      ValidCase{"Following", L"a=-3,b", -2, true, -2},
-                      ValidCase{"RangeBelow", L"range 3,9", 1, false, 3},
-                      ValidCase{"RangeTop", L"range 3,9", 9, true, 9},
-                      ValidCase{"RangeAbove", L"range 3,9", 10, false, 3},
-                      ValidCase{"RangeReversed", L"range 5,1", 3, false, 0},
-                      ValidCase{"RangeHighestBound", L"range 2147483645,2147483647", INT32_MIN, false, 2147483645}),
+    ::testing::Values(
+        ValidCase{"EmptyZero", L"", 0, false, 0}, ValidCase{"EmptyOne", L"", 1, false, 0},
+        ValidCase{"Listed", L"a,b=5,c", 5, true, 5}, ValidCase{"Unlisted", L"a,b=5,c", 7, false, 0},
+        ValidCase{"UnlistedFirstNotZero", L"a=4,b", 0, false, 4},
+        ValidCase{"Following", L"a=-3,b", -2, true, -2}, ValidCase{"RangeBelow", L"range 3,9", 1, false, 3},
+        ValidCase{"RangeTop", L"range 3,9", 9, true, 9}, ValidCase{"RangeAbove", L"range 3,9", 10, false, 3},
+        ValidCase{"RangeReversed", L"range 5,1", 3, false, 0},
+        ValidCase{"RangeHighestBound", L"range 2147483645,2147483647", INT32_MIN, false, 2147483645}),
     ParamName());
 
 struct NumberCase {
@@ -172,11 +174,13 @@ TEST_P(Numbers, ReadLeadingIntegerClamped) {
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, Numbers,
-    ::testing::Values(NumberCase{"Decimal", L"42", 10, 42}, NumberCase{"SpacesSignTail", L" \t-17xyz", 10, -17},
+    ::testing::Values(NumberCase{"Decimal", L"42", 10, 42},
+                      NumberCase{"SpacesSignTail", L" \t-17xyz", 10, -17},
                       NumberCase{"NoDigits", L"z", 10, 0}, NumberCase{"Empty", L"", 10, 0},
                       NumberCase{"HexDigitsInDecimal", L"12ab", 10, 12}, NumberCase{"Hex", L"ff", 16, 255},
                       NumberCase{"HexPrefix", L"0x1F", 16, 31}, NumberCase{"HexTwelve", L"12", 16, 18},
-                      NumberCase{"Max", L"2147483647", 10, INT32_MAX}, NumberCase{"Min", L"-2147483648", 10, INT32_MIN},
+                      NumberCase{"Max", L"2147483647", 10, INT32_MAX},
+                      NumberCase{"Min", L"-2147483648", 10, INT32_MIN},
                       NumberCase{"AboveMax", L"2147483648", 10, INT32_MAX},
                       NumberCase{"BelowMin", L"-2147483649", 10, INT32_MIN},
                       NumberCase{"HexAboveMax", L"80000000", 16, INT32_MAX},
@@ -200,7 +204,8 @@ TEST(it_enum_list, UnstartedIsDoneAndNextKeepsItSo) {
 #if QX_CONTRACT_CHECKS
 TEST(it_enum_listDeathTest, CurrentItemWhenDoneStops) {
   it_enum_list list(L"a");
-  EXPECT_DEATH(list.CurrentItem(), "Assertion failed: !IsDone\\(\\), file \\.\\.\\\\qx_sdk2\\\\it_enum_list, line " QX_DIGITS_RE);
+  EXPECT_DEATH(list.CurrentItem(),
+               "Assertion failed: !IsDone\\(\\), file \\.\\.\\\\qx_sdk2\\\\it_enum_list, line " QX_DIGITS_RE);
   list.First();
   list.Next();
   EXPECT_DEATH(list.CurrentItem(), "!IsDone");

@@ -25,7 +25,8 @@
 
 // The sanitizers' own interface, hence the reserved name.
 // NOLINTNEXTLINE(bugprone-reserved-identifier)
-extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*malloc_hook)(const volatile void*, std::size_t),
+extern "C" int __sanitizer_install_malloc_and_free_hooks(void (*malloc_hook)(const volatile void*,
+                                                                             std::size_t),
                                                          void (*free_hook)(const volatile void*));
 
 namespace {

@@ -21,7 +21,8 @@ void CheckContext::Unload() {
 }
 
 bool CheckContext::GetProperties(int32_t index, QXModuleProperties* properties) {
-  TraceWriter::Entry entry{TraceWriter::Kind::GET_PROPERTIES, 0, 0.0, 0, nullptr, 0, index, 0, properties, 0.0f, 0};
+  TraceWriter::Entry entry{
+      TraceWriter::Kind::GET_PROPERTIES, 0, 0.0, 0, nullptr, 0, index, 0, properties, 0.0f, 0};
   if (m_trace != nullptr && m_trace->Active()) m_trace->Begin(&entry);
   bool answer;
   {
@@ -63,7 +64,8 @@ bool CheckContext::DescribePins(std::vector<Pin>* pins, CheckResult* result) {
   const int dsp = harness.MakeDsp(0);
   // Each fault is reported once, by the check about it; the others skip.
   if (dsp < 0) {
-    *result = CheckResult::Skip("makeModule(0, 1) gives no DSP instance to describe the pins (see factory.records)");
+    *result = CheckResult::Skip(
+        "makeModule(0, 1) gives no DSP instance to describe the pins (see factory.records)");
     return false;
   }
   if (!PinDescription::ReadList(harness.Dsp(dsp), pins)) {

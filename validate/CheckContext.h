@@ -53,7 +53,9 @@ class CheckContext {
   // list does not end: factory.records and dsp.pin-list report those.
   bool DescribePins(std::vector<Pin>* pins, CheckResult* result);
   // What most checks begin with: Ready, then DescribePins.
-  bool Prepare(std::vector<Pin>* pins, CheckResult* result) { return Ready(result) && DescribePins(pins, result); }
+  bool Prepare(std::vector<Pin>* pins, CheckResult* result) {
+    return Ready(result) && DescribePins(pins, result);
+  }
 
  private:
   std::string m_module;

@@ -7,11 +7,11 @@
 
 enum class CheckStatus {
   PASS,
-  WARN,     // passed, with a remark the author should read
-  SKIP,     // does not apply to this module, or cannot be measured here
-  FAIL,     // the module broke a rule; the message names the call, what was expected and what came
-  CRASH,    // the check's process died: a signal, an exception or an exit without a result
-  TIMEOUT   // the check's process gave no result within the time limit
+  WARN,    // passed, with a remark the author should read
+  SKIP,    // does not apply to this module, or cannot be measured here
+  FAIL,    // the module broke a rule; the message names the call, what was expected and what came
+  CRASH,   // the check's process died: a signal, an exception or an exit without a result
+  TIMEOUT  // the check's process gave no result within the time limit
 };
 
 struct CheckResult {

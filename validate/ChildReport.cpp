@@ -60,11 +60,13 @@ std::string ChildReport::NewToken() {
 }
 
 std::string ChildReport::ResultLine(const std::string& token, const CheckResult& result) {
-  return std::string(RESULT) + token + " " + CheckResult::StatusName(result.status) + " " + (result.stop ? "1" : "0") +
-         " " + (result.unloadable ? "1" : "0") + " " + Escape(result.message) + "\n";
+  return std::string(RESULT) + token + " " + CheckResult::StatusName(result.status) + " " +
+         (result.stop ? "1" : "0") + " " + (result.unloadable ? "1" : "0") + " " + Escape(result.message) +
+         "\n";
 }
 
-size_t ChildReport::CallLine(char* line, size_t size, const char* token, bool begin, int open, const char* text) {
+size_t ChildReport::CallLine(char* line, size_t size, const char* token, bool begin, int open,
+                             const char* text) {
   const int length = begin ? std::snprintf(line, size, "%s%s begin %d %s\n", CALL, token, open, text)
                            : std::snprintf(line, size, "%s%s end %d\n", CALL, token, open);
   if (length <= 0 || size == 0) return 0;
@@ -100,7 +102,8 @@ bool ChildReport::Read(const std::string& report, const std::string& token, Chec
     const std::string rest = line.substr(result_tag.size());
     const size_t s1 = rest.find(' ');
     CheckStatus status;
-    if (s1 == std::string::npos || rest.size() < s1 + 5 || !CheckResult::ParseStatus(rest.substr(0, s1), &status))
+    if (s1 == std::string::npos || rest.size() < s1 + 5 ||
+        !CheckResult::ParseStatus(rest.substr(0, s1), &status))
       continue;
     *result = CheckResult{};
     result->status = status;
@@ -115,8 +118,8 @@ bool ChildReport::Read(const std::string& report, const std::string& token, Chec
   return answered;
 }
 
-CheckResult ChildReport::Classify(const ChildRunner::Outcome& outcome, const std::string& token, double timeout,
-                                  const std::string& what) {
+CheckResult ChildReport::Classify(const ChildRunner::Outcome& outcome, const std::string& token,
+                                  double timeout, const std::string& what) {
   CheckResult result;
   std::string in_flight;
   const bool answered = Read(outcome.report, token, &result, &in_flight);
@@ -137,7 +140,8 @@ CheckResult ChildReport::Classify(const ChildRunner::Outcome& outcome, const std
       break;
     }
     case ChildRunner::End::SIGNALLED:
-      result = Crashed("the " + what + "'s process died of " + ChildRunner::SignalName(outcome.code) + during + because);
+      result = Crashed("the " + what + "'s process died of " + ChildRunner::SignalName(outcome.code) +
+                       during + because);
       break;
     case ChildRunner::End::EXITED:
       if (!answered)
@@ -149,4 +153,3 @@ CheckResult ChildReport::Classify(const ChildRunner::Outcome& outcome, const std
   result.seconds = outcome.seconds;
   return result;
 }
-

@@ -27,7 +27,8 @@ class ChildReport {
   // Reads a report: false if it holds no result with `token`. `in_flight`
   // gets the calls still open where the report ends, innermost first and
   // joined with ", inside " ("" if none).
-  static bool Read(const std::string& report, const std::string& token, CheckResult* result, std::string* in_flight);
+  static bool Read(const std::string& report, const std::string& token, CheckResult* result,
+                   std::string* in_flight);
   // What a child's end says about the work it ran (`what`: "check",
   // "episode"): its result, or a crash or time-out naming the call in flight,
   // with the module's output.

@@ -53,7 +53,7 @@ const char PARENT_VARIABLE[] = "QXHOST_PARENT_PID";
 
 std::string ChildRunner::Headline(const std::string& output) {
   static const char* const MARKERS[] = {"Assertion failed", "ERROR: AddressSanitizer", "runtime error",
-                                        "terminate called", "AddressSanitizer", "Sanitizer"};
+                                        "terminate called", "AddressSanitizer",        "Sanitizer"};
   for (const char* marker : MARKERS) {
     const size_t at = output.find(marker);
     if (at == std::string::npos) continue;
@@ -140,10 +140,12 @@ constexpr int START_ATTEMPTS = 4;
 HANDLE TempFile() {
   wchar_t dir[MAX_PATH + 1];
   wchar_t path[MAX_PATH + 1];
-  if (GetTempPathW(MAX_PATH, dir) == 0 || GetTempFileNameW(dir, L"qxv", 0, path) == 0) return INVALID_HANDLE_VALUE;
+  if (GetTempPathW(MAX_PATH, dir) == 0 || GetTempFileNameW(dir, L"qxv", 0, path) == 0)
+    return INVALID_HANDLE_VALUE;
   SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
-  return CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                     &inherit, CREATE_ALWAYS, FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
+  return CreateFileW(path, GENERIC_READ | GENERIC_WRITE,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, &inherit, CREATE_ALWAYS,
+                     FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, nullptr);
 }
 
 std::string ReadAll(HANDLE file) {
@@ -214,8 +216,8 @@ bool ChildRunner::Start(const std::vector<std::string>& command, double timeout_
     if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(250 * attempt));
     m_start = Clock::now();
     // Suspended until it is in the job, so nothing it starts escapes it.
-    if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr, &startup,
-                       &process)) {
+    if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr,
+                       &startup, &process)) {
       failure = 0;
       break;
     }
@@ -288,12 +290,19 @@ std::string ChildRunner::SelfPath() {
 std::string ChildRunner::SignalName(long code) {
   char text[48];
   switch (static_cast<unsigned long>(code)) {
-    case 0xC0000005u: return "access violation (0xC0000005)";
-    case 0xC00000FDu: return "stack overflow (0xC00000FD)";
-    case 0xC0000094u: return "integer division by zero (0xC0000094)";
-    case 0xC000001Du: return "illegal instruction (0xC000001D)";
-    case 0xC0000409u: return "stack buffer overrun or fail-fast (0xC0000409)";
-    default: std::snprintf(text, sizeof text, "exception 0x%08lX", static_cast<unsigned long>(code)); return text;
+    case 0xC0000005u:
+      return "access violation (0xC0000005)";
+    case 0xC00000FDu:
+      return "stack overflow (0xC00000FD)";
+    case 0xC0000094u:
+      return "integer division by zero (0xC0000094)";
+    case 0xC000001Du:
+      return "illegal instruction (0xC000001D)";
+    case 0xC0000409u:
+      return "stack buffer overrun or fail-fast (0xC0000409)";
+    default:
+      std::snprintf(text, sizeof text, "exception 0x%08lX", static_cast<unsigned long>(code));
+      return text;
   }
 }
 
@@ -430,7 +439,8 @@ bool ChildRunner::Poll(Outcome* outcome) {
   // reserved while what it started is ended with it.
   siginfo_t info{};
   int waited = waitid(P_PID, static_cast<id_t>(m_pid), &info, WEXITED | WNOHANG | WNOWAIT);
-  while (waited < 0 && errno == EINTR) waited = waitid(P_PID, static_cast<id_t>(m_pid), &info, WEXITED | WNOHANG | WNOWAIT);
+  while (waited < 0 && errno == EINTR)
+    waited = waitid(P_PID, static_cast<id_t>(m_pid), &info, WEXITED | WNOHANG | WNOWAIT);
   const bool ended = waited == 0 && info.si_pid == m_pid;
   if (!ended && Since(m_start) <= m_timeout) return false;
   EndGroup(m_pid);
@@ -484,17 +494,28 @@ std::string ChildRunner::SelfPath() {
 
 std::string ChildRunner::SignalName(long code) {
   switch (code) {
-    case SIGSEGV: return "SIGSEGV";
-    case SIGABRT: return "SIGABRT";
-    case SIGBUS: return "SIGBUS";
-    case SIGFPE: return "SIGFPE";
-    case SIGILL: return "SIGILL";
-    case SIGKILL: return "SIGKILL";
-    case SIGTERM: return "SIGTERM";
-    case SIGTRAP: return "SIGTRAP";
-    case SIGINT: return "SIGINT";
-    case SIGHUP: return "SIGHUP";
-    default: return "signal " + std::to_string(code);
+    case SIGSEGV:
+      return "SIGSEGV";
+    case SIGABRT:
+      return "SIGABRT";
+    case SIGBUS:
+      return "SIGBUS";
+    case SIGFPE:
+      return "SIGFPE";
+    case SIGILL:
+      return "SIGILL";
+    case SIGKILL:
+      return "SIGKILL";
+    case SIGTERM:
+      return "SIGTERM";
+    case SIGTRAP:
+      return "SIGTRAP";
+    case SIGINT:
+      return "SIGINT";
+    case SIGHUP:
+      return "SIGHUP";
+    default:
+      return "signal " + std::to_string(code);
   }
 }
 

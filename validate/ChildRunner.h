@@ -23,10 +23,10 @@
 class ChildRunner {
  public:
   enum class End {
-    EXITED,       // `code` is the exit status
-    SIGNALLED,    // `code` is the signal (POSIX) or the exception code (Windows)
-    TIMED_OUT,    // killed at the time limit
-    NOT_STARTED   // `error` says why
+    EXITED,      // `code` is the exit status
+    SIGNALLED,   // `code` is the signal (POSIX) or the exception code (Windows)
+    TIMED_OUT,   // killed at the time limit
+    NOT_STARTED  // `error` says why
   };
   struct Outcome {
     End end = End::NOT_STARTED;

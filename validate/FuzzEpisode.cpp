@@ -37,7 +37,8 @@ const T& Pick(std::mt19937_64& random, const T (&items)[N]) {
 
 }  // namespace
 
-FuzzEpisode::FuzzEpisode(CheckContext& context, uint64_t seed, int steps, std::function<void(const std::string&)> say)
+FuzzEpisode::FuzzEpisode(CheckContext& context, uint64_t seed, int steps,
+                         std::function<void(const std::string&)> say)
     : m_context(context), m_seed(seed), m_steps(steps), m_say(std::move(say)) {}
 
 CheckResult FuzzEpisode::Run() {
@@ -46,7 +47,9 @@ CheckResult FuzzEpisode::Run() {
   if (!m_context.Prepare(&pins, &result)) return result;
   std::mt19937_64 random(m_seed);
   const auto below = [&random](size_t n) { return std::uniform_int_distribution<size_t>(0, n - 1)(random); };
-  const auto any = [&random]() { return std::uniform_int_distribution<int32_t>(INT32_MIN, INT32_MAX)(random); };
+  const auto any = [&random]() {
+    return std::uniform_int_distribution<int32_t>(INT32_MIN, INT32_MAX)(random);
+  };
   HostHarness harness(m_context.MakeModuleExport(), m_context.Trace());
   const int32_t dsp_pins = PinDescription::DspCount(pins);
   const std::vector<int32_t> unknown_dsp = DspChecks::UnknownOpcodes(16);
@@ -97,7 +100,8 @@ CheckResult FuzzEpisode::Run() {
       case 2:
         if (!live.empty()) {
           const size_t at = below(live.size());
-          what = std::string("close ") + (live[at].gui ? "GUI" : "DSP") + " instance " + std::to_string(live[at].id);
+          what = std::string("close ") + (live[at].gui ? "GUI" : "DSP") + " instance " +
+                 std::to_string(live[at].id);
           act = [&, at] {
             harness.Close(live[at].id);
             live.erase(live.begin() + static_cast<long>(at));
@@ -117,7 +121,9 @@ CheckResult FuzzEpisode::Run() {
         if (Live* dsp = one(false, false)) {
           const float rate = Pick(random, SAMPLE_RATES);
           what = "DSP_OP_CHANGE_SAMPLE_RATE " + TextFormat::Float(rate);
-          act = [&, dsp, rate] { harness.Dsp(dsp->id).Dispatch(DSP_OP_CHANGE_SAMPLE_RATE, 0, 0, nullptr, rate); };
+          act = [&, dsp, rate] {
+            harness.Dsp(dsp->id).Dispatch(DSP_OP_CHANGE_SAMPLE_RATE, 0, 0, nullptr, rate);
+          };
         }
         break;
       case 5:
@@ -141,8 +147,12 @@ CheckResult FuzzEpisode::Run() {
           const uint32_t clock = host.Clock() + static_cast<uint32_t>(below(MAX_RUN));
           QXEvent event{clock, ET_DATA, any(), any(), 0, 0};
           if (dsp_pins > 0 && below(2) == 0) {
-            event = QXEvent{clock, ET_PIN_STATUS, static_cast<int32_t>(below(4)), 0,
-                            static_cast<int32_t>(below(static_cast<size_t>(dsp_pins))), 0};
+            event = QXEvent{clock,
+                            ET_PIN_STATUS,
+                            static_cast<int32_t>(below(4)),
+                            0,
+                            static_cast<int32_t>(below(static_cast<size_t>(dsp_pins))),
+                            0};
             what = "post a status " + std::to_string(event.arg1) + " of pin " + std::to_string(event.arg3) +
                    " at clock " + std::to_string(clock);
           } else {
@@ -154,7 +164,8 @@ CheckResult FuzzEpisode::Run() {
       case 9:
         if (Live* gui = one(true, false)) {
           if (pins.empty()) break;
-          const GuiChecks::Edit edit{static_cast<int32_t>(below(pins.size())), GuiChecks::RandomValue(random)};
+          const GuiChecks::Edit edit{static_cast<int32_t>(below(pins.size())),
+                                     GuiChecks::RandomValue(random)};
           what = "edit " + GuiChecks::Describe(pins, edit);
           act = [&, gui, edit] { GuiChecks::Apply(harness, gui->id, pins, edit); };
         }
@@ -188,9 +199,11 @@ CheckResult FuzzEpisode::Run() {
     if (!act) continue;  // no instance to act on
     if (m_say) m_say("step " + std::to_string(step) + ": " + what);
     act();
-    for (const auto trouble : {HostHarness::Trouble::CALLBACK, HostHarness::Trouble::RECORD, HostHarness::Trouble::DEPTH}) {
+    for (const auto trouble :
+         {HostHarness::Trouble::CALLBACK, HostHarness::Trouble::RECORD, HostHarness::Trouble::DEPTH}) {
       if (harness.HasProblems(trouble))
-        return CheckResult::Fail("step " + std::to_string(step) + " (" + what + "): " + harness.ProblemText(trouble));
+        return CheckResult::Fail("step " + std::to_string(step) + " (" + what +
+                                 "): " + harness.ProblemText(trouble));
     }
   }
   return CheckResult::Pass(std::to_string(m_steps) + " steps");

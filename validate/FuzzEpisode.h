@@ -18,7 +18,8 @@
 class FuzzEpisode {
  public:
   // `say`, if given, hears each step as it is taken ("step 3: ...").
-  FuzzEpisode(CheckContext& context, uint64_t seed, int steps, std::function<void(const std::string&)> say = nullptr);
+  FuzzEpisode(CheckContext& context, uint64_t seed, int steps,
+              std::function<void(const std::string&)> say = nullptr);
   // Runs the steps. PASS, or FAIL naming the step and what the harness saw
   // broken (a crash or a hang ends the process instead).
   CheckResult Run();

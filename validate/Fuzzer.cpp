@@ -57,9 +57,17 @@ int Fuzzer::RunEpisode(const std::string& module, uint64_t seed, int steps, cons
 
 std::vector<std::string> Fuzzer::Command(uint64_t seed, int steps, bool say) const {
   std::vector<std::string> command = ChildRunner::Launcher();
-  const std::vector<std::string> own = {m_options.program, "fuzz", "--run-episode", "--seed", std::to_string(seed),
-                                        "--steps", std::to_string(steps), "--report-to", ChildRunner::REPORT_CHANNEL,
-                                        "--token", m_token};
+  const std::vector<std::string> own = {m_options.program,
+                                        "fuzz",
+                                        "--run-episode",
+                                        "--seed",
+                                        std::to_string(seed),
+                                        "--steps",
+                                        std::to_string(steps),
+                                        "--report-to",
+                                        ChildRunner::REPORT_CHANNEL,
+                                        "--token",
+                                        m_token};
   command.insert(command.end(), own.begin(), own.end());
   if (say) command.push_back("--replay");
   command.push_back("--");
@@ -88,8 +96,9 @@ int Fuzzer::Run() {
   ChildRunner::EndChildrenOnSignals();
   const auto start = Clock::now();
   m_out << "fuzz " << TextFormat::Printable(m_options.module) << " (seed " << m_options.seed << ", "
-        << m_options.steps << " steps an episode, " << TextFormat::Float(static_cast<float>(m_options.duration))
-        << " s, " << m_options.jobs << " jobs)\n";
+        << m_options.steps << " steps an episode, "
+        << TextFormat::Float(static_cast<float>(m_options.duration)) << " s, " << m_options.jobs
+        << " jobs)\n";
   struct Running {
     uint64_t seed;
     ChildRunner runner;
@@ -129,8 +138,8 @@ int Fuzzer::Run() {
     if (!progress) std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
   if (unusable && !found) {
-    m_err << "qxhost: " << TextFormat::Printable(m_options.module) << ": " << TextFormat::Printable(finding.message)
-          << "\n";
+    m_err << "qxhost: " << TextFormat::Printable(m_options.module) << ": "
+          << TextFormat::Printable(finding.message) << "\n";
     return USAGE;
   }
   if (found) {
@@ -147,8 +156,9 @@ int Fuzzer::Run() {
         low = middle + 1;
       }
     }
-    m_out << "shortest replay (" << high << " of " << m_options.steps << " steps): qxhost fuzz --seed " << found_seed
-          << " --steps " << high << " --replay " << TextFormat::Printable(m_options.module) << "\n";
+    m_out << "shortest replay (" << high << " of " << m_options.steps << " steps): qxhost fuzz --seed "
+          << found_seed << " --steps " << high << " --replay " << TextFormat::Printable(m_options.module)
+          << "\n";
   }
   char summary[160];
   std::snprintf(summary, sizeof summary, "fuzz: %llu episodes, %llu steps, %d finding%s (%.1f s)\n",

@@ -24,9 +24,9 @@ class Fuzzer {
     int jobs = 0;            // episodes side by side; 0: one per processor
     uint64_t seed = 0;       // of the first episode; the next ones count up
     bool seed_given = false;
-    int steps = 200;         // in an episode
-    double timeout = 10.0;   // seconds for one episode
-    std::string program;     // run for each episode; empty: this program
+    int steps = 200;        // in an episode
+    double timeout = 10.0;  // seconds for one episode
+    std::string program;    // run for each episode; empty: this program
   };
 
   Fuzzer(Options options, std::ostream& out, std::ostream& err);

@@ -15,7 +15,9 @@ std::string Hex(const void* p) {
   return text;
 }
 
-std::string OpText(TraceWriter::Kind kind, int32_t opcode) { return OpcodeNames::Text(TraceWriter::Family(kind), opcode); }
+std::string OpText(TraceWriter::Kind kind, int32_t opcode) {
+  return OpcodeNames::Text(TraceWriter::Family(kind), opcode);
+}
 
 bool IsPinRequest(int32_t opcode) {
   return opcode == GUIHOST_OP_READ_PIN_VALUE || opcode == GUIHOST_OP_WRITE_PIN_VALUE ||
@@ -58,9 +60,10 @@ std::string HostHarness::ProblemText(Trouble kind) const {
   return text;
 }
 
-TraceWriter::Entry HostHarness::BeginTrace(TraceWriter::Kind kind, const void* record, int32_t opcode, int32_t index,
-                                          int32_t value, const void* ptr, float opt) {
-  TraceWriter::Entry entry{kind, 0, 0.0, static_cast<int>(m_stack.size()), record, opcode, index, value, ptr, opt, 0};
+TraceWriter::Entry HostHarness::BeginTrace(TraceWriter::Kind kind, const void* record, int32_t opcode,
+                                           int32_t index, int32_t value, const void* ptr, float opt) {
+  TraceWriter::Entry entry{kind, 0,   0.0, static_cast<int>(m_stack.size()), record, opcode, index, value,
+                           ptr,  opt, 0};
   if (m_trace != nullptr && m_trace->Active()) m_trace->Begin(&entry);
   return entry;
 }
@@ -88,14 +91,14 @@ void* HostHarness::Make(Instance* instance, int32_t index, int32_t type, qxaudio
   EndTrace(trace, reinterpret_cast<QXWord>(record));
   if (record != nullptr && m_constructing_record != nullptr && m_constructing_record != record) {
     Problem(Trouble::CALLBACK, "the constructor called the host with record " + Hex(m_constructing_record) +
-            ": expected the record makeModule returned, " + Hex(record));
+                                   ": expected the record makeModule returned, " + Hex(record));
   }
   return record;
 }
 
 void* HostHarness::MakeRaw(int32_t index, int32_t type) {
-  return Make(nullptr, index, type, type == QX_INSTANCE_DSP ? &HostHarness::DspCallback : &HostHarness::GuiCallback,
-              0);
+  return Make(nullptr, index, type,
+              type == QX_INSTANCE_DSP ? &HostHarness::DspCallback : &HostHarness::GuiCallback, 0);
 }
 
 int HostHarness::MakeGui(int32_t pins, GuiHost::Echo echo, const std::vector<float>& start_values) {
@@ -115,7 +118,8 @@ int HostHarness::MakeGui(int32_t pins, GuiHost::Echo echo, const std::vector<flo
   instance->gui_shadow.host_data = instance->gui_host->HostData();
   instance->gui_shadow.object = instance.get();
 
-  void* record = Make(instance.get(), 0, QX_INSTANCE_GUI, &HostHarness::GuiCallback, instance->gui_host->HostData());
+  void* record =
+      Make(instance.get(), 0, QX_INSTANCE_GUI, &HostHarness::GuiCallback, instance->gui_host->HostData());
   if (record == nullptr) return -1;
   instance->real = record;
   Adopt(*instance);
@@ -201,8 +205,9 @@ HostHarness::Instance* HostHarness::FindCaller(const void* record, bool gui) {
 bool HostHarness::Enter(const char* call) {
   if (m_stack.size() >= static_cast<size_t>(MAX_DEPTH)) {
     if (!m_depth_exceeded) {
-      Problem(Trouble::DEPTH, std::string(call) + " nested " + std::to_string(MAX_DEPTH) +
-              " calls deep: expected the module to stop re-entering, got recursion without bound");
+      Problem(Trouble::DEPTH,
+              std::string(call) + " nested " + std::to_string(MAX_DEPTH) +
+                  " calls deep: expected the module to stop re-entering, got recursion without bound");
     }
     m_depth_exceeded = true;
     return false;
@@ -210,13 +215,12 @@ bool HostHarness::Enter(const char* call) {
   return true;
 }
 
-void HostHarness::Leave() {
-  m_stack.pop_back();
-}
+void HostHarness::Leave() { m_stack.pop_back(); }
 
 QXWord HostHarness::CallDispatch(Instance& instance, int32_t opcode, int32_t index, int32_t value, void* ptr,
                                  float opt) {
-  const TraceWriter::Kind kind = instance.gui ? TraceWriter::Kind::GUI_DISPATCH : TraceWriter::Kind::DSP_DISPATCH;
+  const TraceWriter::Kind kind =
+      instance.gui ? TraceWriter::Kind::GUI_DISPATCH : TraceWriter::Kind::DSP_DISPATCH;
   if (!instance.live) {
     Problem(Trouble::CALLBACK, "the host called a closed instance with " + OpText(kind, opcode));
     return 0;
@@ -236,7 +240,8 @@ QXWord HostHarness::CallDispatch(Instance& instance, int32_t opcode, int32_t ind
     }
   }
   Leave();
-  const int32_t close_opcode = instance.gui ? static_cast<int32_t>(GUI_OP_CLOSE) : static_cast<int32_t>(DSP_OP_CLOSE);
+  const int32_t close_opcode =
+      instance.gui ? static_cast<int32_t>(GUI_OP_CLOSE) : static_cast<int32_t>(DSP_OP_CLOSE);
   const bool close = opcode == close_opcode;
   if (close) {
     // The record is gone with the instance, whatever the module answered.
@@ -245,10 +250,11 @@ QXWord HostHarness::CallDispatch(Instance& instance, int32_t opcode, int32_t ind
     const int32_t* words = static_cast<const int32_t*>(instance.real);
     if (words[0] != instance.magic || words[1] != instance.version) {
       char text[200];
-      std::snprintf(text, sizeof text,
-                    "after %s the record reads magic 0x%08X version %d: expected them unchanged, 0x%08X and %d",
-                    OpText(kind, opcode).c_str(), static_cast<unsigned>(words[0]), words[1],
-                    static_cast<unsigned>(instance.magic), instance.version);
+      std::snprintf(
+          text, sizeof text,
+          "after %s the record reads magic 0x%08X version %d: expected them unchanged, 0x%08X and %d",
+          OpText(kind, opcode).c_str(), static_cast<unsigned>(words[0]), words[1],
+          static_cast<unsigned>(instance.magic), instance.version);
       Problem(Trouble::RECORD, text);
     }
   }
@@ -307,12 +313,14 @@ void HostHarness::CallEvent(Instance& instance, QXEvent* event) {
   EndTrace(trace, 0);
 }
 
-QXWord HostHarness::GuiCallback(void* record, int32_t opcode, int32_t index, int32_t value, void* ptr, float opt) {
+QXWord HostHarness::GuiCallback(void* record, int32_t opcode, int32_t index, int32_t value, void* ptr,
+                                float opt) {
   AllocationCounter::Scope host(false);
   return s_current != nullptr ? s_current->OnCallback(true, record, opcode, index, value, ptr, opt) : 0;
 }
 
-QXWord HostHarness::DspCallback(void* record, int32_t opcode, int32_t index, int32_t value, void* ptr, float opt) {
+QXWord HostHarness::DspCallback(void* record, int32_t opcode, int32_t index, int32_t value, void* ptr,
+                                float opt) {
   AllocationCounter::Scope host(false);
   return s_current != nullptr ? s_current->OnCallback(false, record, opcode, index, value, ptr, opt) : 0;
 }
@@ -322,8 +330,8 @@ HostHarness::Instance* HostHarness::Answerer(Instance* caller) {
   return caller;
 }
 
-QXWord HostHarness::OnCallback(bool gui, void* record, int32_t opcode, int32_t index, int32_t value, void* ptr,
-                               float opt) {
+QXWord HostHarness::OnCallback(bool gui, void* record, int32_t opcode, int32_t index, int32_t value,
+                               void* ptr, float opt) {
   const TraceWriter::Kind kind = gui ? TraceWriter::Kind::GUI_CALLBACK : TraceWriter::Kind::DSP_CALLBACK;
   TraceWriter::Entry trace = BeginTrace(kind, record, opcode, index, value, ptr, opt);
   ++m_callbacks;
@@ -336,7 +344,8 @@ QXWord HostHarness::OnCallback(bool gui, void* record, int32_t opcode, int32_t i
                                    (gui ? "GUI" : "DSP") + " instance, got " +
                                    (closed ? "that of an instance already closed" : "an unknown address"));
   } else if (m_stack.empty()) {
-    Problem(Trouble::CALLBACK, call + ": expected calls only while the host calls the instance, got one outside any call");
+    Problem(Trouble::CALLBACK,
+            call + ": expected calls only while the host calls the instance, got one outside any call");
   } else if (m_stack.back() != caller) {
     Problem(Trouble::CALLBACK, call + " with the record of instance " + std::to_string(caller->id) +
                                    ": expected the record of instance " + std::to_string(m_stack.back()->id) +
@@ -351,8 +360,8 @@ QXWord HostHarness::OnCallback(bool gui, void* record, int32_t opcode, int32_t i
     // Nobody to answer: the call goes unanswered (0).
   } else if (gui) {
     if (IsPinRequest(opcode) && (index < 0 || index >= answerer->pins)) {
-      Problem(Trouble::CALLBACK, call + " for pin " + std::to_string(index) + ": expected a pin index below " +
-                                     std::to_string(answerer->pins));
+      Problem(Trouble::CALLBACK, call + " for pin " + std::to_string(index) +
+                                     ": expected a pin index below " + std::to_string(answerer->pins));
     }
     if (opcode == GUIHOST_OP_WRITE_PIN_VALUE) m_writes.push_back(Write{answerer->id, index, value, opt});
     result = GuiHost::Callback(&answerer->gui_shadow, opcode, index, value, ptr, opt);

@@ -100,8 +100,8 @@ class HostHarness {
     void* real = nullptr;  // the module's record
     std::unique_ptr<GuiHost> gui_host;
     std::unique_ptr<DspHost> dsp_host;
-    QXGuiStruct gui_shadow{};     // what the GUI host holds
-    QXModuleStruct dsp_shadow{};  // what the DSP host holds
+    QXGuiStruct gui_shadow{};                // what the GUI host holds
+    QXModuleStruct dsp_shadow{};             // what the DSP host holds
     QXProcessEntry process_entry = nullptr;  // as the host last took it
     int32_t magic = 0;                       // the record's first two words at creation
     int32_t version = 0;
@@ -129,7 +129,8 @@ class HostHarness {
   // the module passed (a wrong record is a problem of its own and must not
   // change what the other checks see), else the record's instance.
   Instance* Answerer(Instance* caller);
-  QXWord OnCallback(bool gui, void* record, int32_t opcode, int32_t index, int32_t value, void* ptr, float opt);
+  QXWord OnCallback(bool gui, void* record, int32_t opcode, int32_t index, int32_t value, void* ptr,
+                    float opt);
   QXWord CallDispatch(Instance& instance, int32_t opcode, int32_t index, int32_t value, void* ptr, float opt);
   void CallProcess(Instance& instance, int32_t offset, int32_t count);
   void CallEvent(Instance& instance, QXEvent* event);
@@ -152,7 +153,7 @@ class HostHarness {
   Instance* m_constructing = nullptr;
   const void* m_constructing_record = nullptr;
   std::vector<Instance*> m_stack;  // the instances being called, innermost last
-  bool m_depth_exceeded = false;  // said once per harness
+  bool m_depth_exceeded = false;   // said once per harness
   uint64_t m_callbacks = 0;
   HostHarness* m_previous;  // the harness active before this one
   std::vector<std::string> m_problems[TROUBLE_KINDS];

@@ -21,8 +21,8 @@ void ReportChannel::Write(const char* text, size_t length) const {
   while (length > 0) {
 #ifdef _WIN32
     DWORD written = 0;
-    if (!WriteFile(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(m_number)), text, static_cast<DWORD>(length),
-                   &written, nullptr) ||
+    if (!WriteFile(reinterpret_cast<HANDLE>(static_cast<uintptr_t>(m_number)), text,
+                   static_cast<DWORD>(length), &written, nullptr) ||
         written == 0)
       return;
 #else

@@ -12,14 +12,22 @@ namespace {
 
 const char* KindName(TraceWriter::Kind kind) {
   switch (kind) {
-    case TraceWriter::Kind::GET_PROPERTIES: return "getModuleProperties";
-    case TraceWriter::Kind::MAKE_MODULE: return "makeModule";
-    case TraceWriter::Kind::DSP_DISPATCH: return "dsp_dispatch";
-    case TraceWriter::Kind::GUI_DISPATCH: return "gui_dispatch";
-    case TraceWriter::Kind::PROCESS: return "process";
-    case TraceWriter::Kind::EVENT: return "event";
-    case TraceWriter::Kind::DSP_CALLBACK: return "dsp_callback";
-    case TraceWriter::Kind::GUI_CALLBACK: return "gui_callback";
+    case TraceWriter::Kind::GET_PROPERTIES:
+      return "getModuleProperties";
+    case TraceWriter::Kind::MAKE_MODULE:
+      return "makeModule";
+    case TraceWriter::Kind::DSP_DISPATCH:
+      return "dsp_dispatch";
+    case TraceWriter::Kind::GUI_DISPATCH:
+      return "gui_dispatch";
+    case TraceWriter::Kind::PROCESS:
+      return "process";
+    case TraceWriter::Kind::EVENT:
+      return "event";
+    case TraceWriter::Kind::DSP_CALLBACK:
+      return "dsp_callback";
+    case TraceWriter::Kind::GUI_CALLBACK:
+      return "gui_callback";
   }
   return "?";
 }
@@ -35,10 +43,14 @@ std::string Address(const void* p) {
 
 OpcodeFamily TraceWriter::Family(Kind kind) {
   switch (kind) {
-    case Kind::DSP_DISPATCH: return OpcodeFamily::DSP;
-    case Kind::GUI_DISPATCH: return OpcodeFamily::GUI;
-    case Kind::GUI_CALLBACK: return OpcodeFamily::GUIHOST;
-    default: return OpcodeFamily::HOST;
+    case Kind::DSP_DISPATCH:
+      return OpcodeFamily::DSP;
+    case Kind::GUI_DISPATCH:
+      return OpcodeFamily::GUI;
+    case Kind::GUI_CALLBACK:
+      return OpcodeFamily::GUIHOST;
+    default:
+      return OpcodeFamily::HOST;
   }
 }
 
@@ -95,8 +107,9 @@ void TraceWriter::Describe(const Entry& e, char* text, size_t size) {
       const bool callback = e.kind == Kind::DSP_CALLBACK || e.kind == Kind::GUI_CALLBACK;
       char opcode[24];
       std::snprintf(opcode, sizeof opcode, "opcode %d", static_cast<int>(e.opcode));
-      std::snprintf(text, size, "%s%s (index %d, value %d)", callback ? "the module's call of the host, " : "",
-                    name != nullptr ? name : opcode, static_cast<int>(e.index), static_cast<int>(e.value));
+      std::snprintf(text, size, "%s%s (index %d, value %d)",
+                    callback ? "the module's call of the host, " : "", name != nullptr ? name : opcode,
+                    static_cast<int>(e.index), static_cast<int>(e.value));
     }
   }
 }

@@ -12,7 +12,7 @@ struct ValidationCheck {
   bool randomised;      // draws from the run's seed
   bool sized;           // does more work for a larger --size
   CheckResult (*run)(CheckContext& context);
-  int level = 1;        // the least --strictness that runs it: 1 the contract, 2 the long checks, 3 threads
+  int level = 1;  // the least --strictness that runs it: 1 the contract, 2 the long checks, 3 threads
 };
 
 #endif  // VALIDATE_VALIDATIONCHECK_H

@@ -9,8 +9,8 @@
 
 namespace {
 
-const CheckStatus STATUSES[] = {CheckStatus::PASS, CheckStatus::WARN, CheckStatus::SKIP,
-                                 CheckStatus::FAIL, CheckStatus::CRASH, CheckStatus::TIMEOUT};
+const CheckStatus STATUSES[] = {CheckStatus::PASS, CheckStatus::WARN,  CheckStatus::SKIP,
+                                CheckStatus::FAIL, CheckStatus::CRASH, CheckStatus::TIMEOUT};
 
 // Durations in JSON, to the millisecond.
 double Milliseconds(double seconds) { return std::round(seconds * 1000.0) / 1000.0; }
@@ -65,7 +65,8 @@ int ValidationReport::Total() const {
 
 std::string ValidationReport::Line(const Entry& entry) const {
   char head[96];
-  std::snprintf(head, sizeof head, "  %-8s %-26s", CheckResult::StatusName(entry.result.status), entry.check.c_str());
+  std::snprintf(head, sizeof head, "  %-8s %-26s", CheckResult::StatusName(entry.result.status),
+                entry.check.c_str());
   std::string line = head;
   // One failure a line: the first beside the check's name, the others under it.
   const std::string indent(line.size() + 1, ' ');
@@ -98,12 +99,13 @@ std::string ValidationReport::Line(const Entry& entry) const {
 std::string ValidationReport::Summary(double seconds) const {
   const size_t modules = m_modules.size();
   char text[256];
-  std::snprintf(text, sizeof text,
-                "summary: %d checks on %zu module%s: %d passed, %d warned, %d skipped, %d failed, %d crashed, "
-                "%d timed out (%.2f s)\n",
-                Total(), modules, modules == 1 ? "" : "s", Count(CheckStatus::PASS), Count(CheckStatus::WARN),
-                Count(CheckStatus::SKIP), Count(CheckStatus::FAIL), Count(CheckStatus::CRASH),
-                Count(CheckStatus::TIMEOUT), seconds);
+  std::snprintf(
+      text, sizeof text,
+      "summary: %d checks on %zu module%s: %d passed, %d warned, %d skipped, %d failed, %d crashed, "
+      "%d timed out (%.2f s)\n",
+      Total(), modules, modules == 1 ? "" : "s", Count(CheckStatus::PASS), Count(CheckStatus::WARN),
+      Count(CheckStatus::SKIP), Count(CheckStatus::FAIL), Count(CheckStatus::CRASH),
+      Count(CheckStatus::TIMEOUT), seconds);
   return text;
 }
 
@@ -112,14 +114,28 @@ std::string ValidationReport::XmlText(const std::string& text, bool attribute) {
   for (const char c : text) {
     const auto byte = static_cast<unsigned char>(c);
     switch (c) {
-      case '&': out += "&amp;"; break;
-      case '<': out += "&lt;"; break;
-      case '>': out += "&gt;"; break;
-      case '"': out += "&quot;"; break;
-      case '\'': out += "&apos;"; break;
+      case '&':
+        out += "&amp;";
+        break;
+      case '<':
+        out += "&lt;";
+        break;
+      case '>':
+        out += "&gt;";
+        break;
+      case '"':
+        out += "&quot;";
+        break;
+      case '\'':
+        out += "&apos;";
+        break;
       // In an attribute a reader turns a raw line break into a space.
-      case '\n': out += attribute ? "&#10;" : "\n"; break;
-      case '\t': out += attribute ? "&#9;" : "\t"; break;
+      case '\n':
+        out += attribute ? "&#10;" : "\n";
+        break;
+      case '\t':
+        out += attribute ? "&#9;" : "\t";
+        break;
       default:
         // XML 1.0 allows no other control characters: they are written as
         // text ("\x1B"), as in the text report; bytes past ASCII go as '?'.
@@ -150,8 +166,8 @@ void ValidationReport::WriteJson(std::ostream& out, int exit_code, double second
   Json summary = {{"checks", Total()}};
   for (const CheckStatus s : STATUSES) summary[CheckResult::StatusName(s)] = Count(s);
   summary["seconds"] = Milliseconds(seconds);
-  const Json report = {{"seed", m_seed}, {"size", m_size},   {"timeout", m_timeout}, {"modules", modules},
-                       {"summary", summary}, {"exit_code", exit_code}};
+  const Json report = {{"seed", m_seed},     {"size", m_size},     {"timeout", m_timeout},
+                       {"modules", modules}, {"summary", summary}, {"exit_code", exit_code}};
   out << JsonText::Line(report) << "\n";
 }
 
@@ -161,8 +177,8 @@ std::string ValidationReport::Junit(double seconds) const {
   const int errors = Count(CheckStatus::CRASH) + Count(CheckStatus::TIMEOUT);
   out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
       << "<testsuites name=\"qxhost validate\" tests=\"" << Total() << "\" failures=\"" << failures
-      << "\" errors=\"" << errors << "\" skipped=\"" << Count(CheckStatus::SKIP) << "\" time=\"" << Seconds(seconds)
-      << "\">\n";
+      << "\" errors=\"" << errors << "\" skipped=\"" << Count(CheckStatus::SKIP) << "\" time=\""
+      << Seconds(seconds) << "\">\n";
   for (const Module& module : m_modules) {
     int module_failures = 0, module_errors = 0, module_skipped = 0;
     double module_seconds = 0.0;
@@ -180,10 +196,10 @@ std::string ValidationReport::Junit(double seconds) const {
       const CheckResult& r = e.result;
       out << "    <testcase classname=\"" << XmlText(module.path, true) << "\" name=\"" << XmlText(e.check)
           << "\" time=\"" << Seconds(r.seconds) << "\"";
-      const char* element = r.status == CheckStatus::FAIL                                          ? "failure"
+      const char* element = r.status == CheckStatus::FAIL                                        ? "failure"
                             : r.status == CheckStatus::CRASH || r.status == CheckStatus::TIMEOUT ? "error"
-                            : r.status == CheckStatus::SKIP                                        ? "skipped"
-                                                                                                   : nullptr;
+                            : r.status == CheckStatus::SKIP                                      ? "skipped"
+                                                                                                 : nullptr;
       if (element == nullptr && r.status == CheckStatus::PASS) {
         out << "/>\n";
         continue;

@@ -24,7 +24,8 @@ class ValidationReport {
     std::vector<Entry> entries;
   };
 
-  ValidationReport(uint64_t seed, int size, double timeout) : m_seed(seed), m_size(size), m_timeout(timeout) {}
+  ValidationReport(uint64_t seed, int size, double timeout)
+      : m_seed(seed), m_size(size), m_timeout(timeout) {}
 
   Module& AddModule(const std::string& path);
   const std::vector<Module>& Modules() const { return m_modules; }

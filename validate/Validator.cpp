@@ -51,9 +51,11 @@ Validator::~Validator() {
   if (m_junit != nullptr) std::fclose(m_junit);
 }
 
-bool Validator::Select(const Options& options, std::vector<const ValidationCheck*>* checks, std::string* error) {
+bool Validator::Select(const Options& options, std::vector<const ValidationCheck*>* checks,
+                       std::string* error) {
   std::regex include, exclude;
-  for (const auto& pattern : {std::make_pair(&options.include, &include), std::make_pair(&options.exclude, &exclude)}) {
+  for (const auto& pattern :
+       {std::make_pair(&options.include, &include), std::make_pair(&options.exclude, &exclude)}) {
     if (pattern.first->empty()) continue;
     try {
       *pattern.second = std::regex(*pattern.first);
@@ -88,10 +90,13 @@ CheckResult Validator::RunHere(const ValidationCheck& check, CheckContext& conte
 }
 
 int Validator::RunChild(const std::string& name, const std::string& module, uint64_t seed, int size,
-                        const std::string& trace_path, const std::string& channel_number, const std::string& token) {
+                        const std::string& trace_path, const std::string& channel_number,
+                        const std::string& token) {
   ReportChannel channel;
   if (!channel.Open(channel_number)) return USAGE;
-  const auto report = [&](const CheckResult& result) { channel.Write(ChildReport::ResultLine(token, result)); };
+  const auto report = [&](const CheckResult& result) {
+    channel.Write(ChildReport::ResultLine(token, result));
+  };
   const ValidationCheck* check = CheckCatalog::Find(name);
   if (check == nullptr) {
     report(Crash("no check named '" + name + "'"));
@@ -111,13 +116,16 @@ int Validator::RunChild(const std::string& name, const std::string& module, uint
 }
 
 std::vector<std::string> Validator::ChildCommand(const ValidationCheck& check, const std::string& module,
-                                                uint64_t seed) const {
+                                                 uint64_t seed) const {
   // Through the launcher, if any: a 32-bit qxhost under an emulator runs its
   // children under that emulator too, whatever the kernel could run itself.
   std::vector<std::string> command = ChildRunner::Launcher();
-  const std::vector<std::string> own = {m_options.program, "validate", "--run-check", check.name, "--report-to",
-                                        ChildRunner::REPORT_CHANNEL, "--token", m_token, "--seed",
-                                        std::to_string(seed), "--size", std::to_string(m_options.size)};
+  const std::vector<std::string> own = {m_options.program, "validate",
+                                        "--run-check",     check.name,
+                                        "--report-to",     ChildRunner::REPORT_CHANNEL,
+                                        "--token",         m_token,
+                                        "--seed",          std::to_string(seed),
+                                        "--size",          std::to_string(m_options.size)};
   command.insert(command.end(), own.begin(), own.end());
   if (!m_options.trace.empty()) {
     command.push_back("--trace");
@@ -134,7 +142,8 @@ CheckResult Validator::Classify(const ChildRunner::Outcome& outcome) const {
 
 CheckResult Validator::RunOne(const ValidationCheck& check, const std::string& module, uint64_t seed,
                               TraceWriter* trace) {
-  if (!m_options.in_process) return Classify(ChildRunner::Run(ChildCommand(check, module, seed), m_options.timeout));
+  if (!m_options.in_process)
+    return Classify(ChildRunner::Run(ChildCommand(check, module, seed), m_options.timeout));
   const auto began = Clock::now();
   trace->Start(check.name, module);
   CheckContext context(module, seed, m_options.size, trace);
@@ -243,8 +252,8 @@ void Validator::RunRound(const std::string& path, uint64_t seed, TraceWriter* tr
     std::shuffle(rest.begin(), rest.end(), order);
   }
   if (gate.stop || gate.Failed()) {
-    const CheckResult skipped =
-        CheckResult::Skip(std::string("not run: ") + EXPORTS_CHECK + " " + CheckResult::StatusName(gate.status));
+    const CheckResult skipped = CheckResult::Skip(std::string("not run: ") + EXPORTS_CHECK + " " +
+                                                  CheckResult::StatusName(gate.status));
     for (const auto* phase : {&loading, &rest})
       for (const ValidationCheck* check : *phase) record(*check, skipped);
     return;
@@ -293,7 +302,8 @@ int Validator::Run() {
           result.message = "a warning, which --strict fails: " + result.message;
         }
         module.entries.push_back(ValidationReport::Entry{check.name, check.randomised, seed, result});
-        if (!m_options.json && (!m_options.only_failed || result.Failed())) m_out << report.Line(module.entries.back());
+        if (!m_options.json && (!m_options.only_failed || result.Failed()))
+          m_out << report.Line(module.entries.back());
         m_out.flush();
       };
       RunRound(path, seed, &trace, record, &module.unloadable);
@@ -304,7 +314,8 @@ int Validator::Run() {
   for (const auto& module : report.Modules()) any_loadable = any_loadable || !module.unloadable;
   const int code = !any_loadable ? USAGE
                    : report.Count(CheckStatus::FAIL) + report.Count(CheckStatus::CRASH) +
-                             report.Count(CheckStatus::TIMEOUT) > 0
+                               report.Count(CheckStatus::TIMEOUT) >
+                           0
                        ? FAILED
                        : ALL_PASSED;
   const double seconds = Since(start);

@@ -52,7 +52,8 @@ class Validator {
   };
 
   // Will run `checks` (as Select chose them) on the options' modules.
-  Validator(Options options, std::vector<const ValidationCheck*> checks, std::ostream& out, std::ostream& err);
+  Validator(Options options, std::vector<const ValidationCheck*> checks, std::ostream& out,
+            std::ostream& err);
   ~Validator();
   Validator(const Validator&) = delete;
   Validator& operator=(const Validator&) = delete;
@@ -75,10 +76,11 @@ class Validator {
   using Record = std::function<void(const ValidationCheck&, const CheckResult&)>;
 
   std::vector<std::string> ChildCommand(const ValidationCheck& check, const std::string& module,
-                                       uint64_t seed) const;
+                                        uint64_t seed) const;
   // What a child's end says about its check.
   CheckResult Classify(const ChildRunner::Outcome& outcome) const;
-  CheckResult RunOne(const ValidationCheck& check, const std::string& module, uint64_t seed, TraceWriter* trace);
+  CheckResult RunOne(const ValidationCheck& check, const std::string& module, uint64_t seed,
+                     TraceWriter* trace);
   // Runs `checks` on `module`, up to `jobs` at a time, and hands each result
   // to `record` in the order of `checks`. With `stop_at_crash`, a check that
   // crashes or times out stops the phase: the checks not yet started are
@@ -86,7 +88,8 @@ class Validator {
   std::string RunPhase(const std::vector<const ValidationCheck*>& checks, const std::string& module,
                        uint64_t seed, TraceWriter* trace, bool stop_at_crash, const Record& record);
   // One round of the checks on one module.
-  void RunRound(const std::string& module, uint64_t seed, TraceWriter* trace, const Record& record, bool* unloadable);
+  void RunRound(const std::string& module, uint64_t seed, TraceWriter* trace, const Record& record,
+                bool* unloadable);
   // Opens the report files before any check runs; false and a line on the
   // error stream if one cannot be written.
   bool OpenReports(TraceWriter* trace);

@@ -98,7 +98,7 @@ extern "C" {
 /* One word of the host interface: 32 bits on the host's target, pointer-sized
  * elsewhere so that it can carry an address. */
 typedef intptr_t QXWord;
-QX_STATIC_ASSERT(sizeof(QXWord) == sizeof(void *), "a word carries an address");
+QX_STATIC_ASSERT(sizeof(QXWord) == sizeof(void*), "a word carries an address");
 
 enum {
   QX_SDK_VERSION = 2230,     /* framework version, `QXModuleProperties::sdk_version` */
@@ -113,16 +113,16 @@ enum {
  * `record` is the calling instance's `QXModuleStruct` or `QXGuiStruct`; the
  * DSP side and the GUI side number their opcodes separately (HOST_OP_*,
  * GUIHOST_OP_*). The result depends on the opcode; 0 for an unknown one. */
-typedef QXWord(QX_CALL *qxaudioMaster)(void *record, int32_t opcode, int32_t index, int32_t value,
-                                        void *ptr, float opt);
+typedef QXWord(QX_CALL* qxaudioMaster)(void* record, int32_t opcode, int32_t index, int32_t value, void* ptr,
+                                       float opt);
 
 /* ------------------------------------------------------------------ exports */
 
 /* Filled by `getModuleProperties`; the host owns the record. */
 typedef struct QXModuleProperties {
-  const char *name;    /* display name; library-owned, zero-terminated */
-  const char *id;      /* identifier; the very same pointer as `name` */
-  const char *about;   /* about text; library-owned, zero-terminated */
+  const char* name;    /* display name; library-owned, zero-terminated */
+  const char* id;      /* identifier; the very same pointer as `name` */
+  const char* about;   /* about text; library-owned, zero-terminated */
   int32_t extra;       /* host's; the module never writes it */
   int32_t flags;       /* QX_MODULE_FLAGS */
   int32_t sdk_version; /* QX_SDK_VERSION, written first and for every index */
@@ -142,15 +142,15 @@ enum { QX_INSTANCE_DSP = 1, QX_INSTANCE_GUI = 2 };
 /* [any thread] `index`: the module, 0 for the only one. true if that module
  * exists and `properties` (host-owned) now describes it; false otherwise, with
  * `sdk_version` written all the same, and false for a null `properties`. */
-typedef bool(QX_CALL *QXGetModulePropertiesFunction)(int32_t index, QXModuleProperties *properties);
+typedef bool(QX_CALL* QXGetModulePropertiesFunction)(int32_t index, QXModuleProperties* properties);
 
 /* [main thread] The new instance's record (`QXModuleStruct` for type 1,
  * `QXGuiStruct` for type 2), or null for an unknown index or type or a failed
  * creation. `callback` may be null for a DSP instance (it then skips every
  * host call); a GUI instance needs one. `host_data` ends up in the record
  * untouched. A GUI instance already calls the host from inside this call. */
-typedef void *(QX_CALL *QXMakeModuleFunction)(int32_t index, int32_t type, qxaudioMaster callback,
-                                              QXWord host_data);
+typedef void*(QX_CALL* QXMakeModuleFunction)(int32_t index, int32_t type, qxaudioMaster callback,
+                                             QXWord host_data);
 
 /* ----------------------------------------------------------------- DSP side */
 
@@ -162,11 +162,11 @@ struct QXEvent;
 
 /* [main thread] Host to DSP instance: a DSP_OP_* opcode with its arguments.
  * Answers 0 for an unknown opcode. */
-typedef QXWord(QX_CALL *QXModuleDispatchEntry)(struct QXModuleStruct *record, int32_t opcode,
-                                               int32_t index, int32_t value, void *ptr, float opt);
+typedef QXWord(QX_CALL* QXModuleDispatchEntry)(struct QXModuleStruct* record, int32_t opcode, int32_t index,
+                                               int32_t value, void* ptr, float opt);
 /* [audio thread] Delivers a timed event when the sample clock reaches its
  * `time_stamp`; `object` is the record's `object` word, `event` host-owned. */
-typedef void(QX_CALL *QXEventEntry)(void *object, struct QXEvent *event);
+typedef void(QX_CALL* QXEventEntry)(void* object, struct QXEvent* event);
 /* GCC applies thiscall to these plain function-pointer types (the object goes
  * in ECX) but, with -Wpedantic, warns that it is meant for member functions. */
 #if defined(__GNUC__) && defined(_WIN32) && !defined(_WIN64)
@@ -177,10 +177,10 @@ typedef void(QX_CALL *QXEventEntry)(void *object, struct QXEvent *event);
  * `object` word; `offset` is the first sample to process within the block's
  * buffers and `count` the number of samples, offset + count <= the block size
  * last announced (DSP_OP_CHANGE_BLOCK_SIZE). */
-typedef void(QX_MEMBER_CALL *QXProcessEntry)(void *object, int32_t offset, int32_t count);
+typedef void(QX_MEMBER_CALL* QXProcessEntry)(void* object, int32_t offset, int32_t count);
 /* [audio thread] The code a run-function event names, called with the object
  * address only. */
-typedef void(QX_MEMBER_CALL *QXRunEntry)(void *object);
+typedef void(QX_MEMBER_CALL* QXRunEntry)(void* object);
 #if defined(__GNUC__) && defined(_WIN32) && !defined(_WIN64)
 #pragma GCC diagnostic pop
 #endif
@@ -191,7 +191,7 @@ typedef struct QXModuleStruct {
   int32_t magic;                        /* QX_MAGIC_DSP */
   int32_t version;                      /* QX_RECORD_VERSION */
   QXWord host_data;                     /* makeModule's fourth argument; never read */
-  void *object;                         /* the owning QXModule_base object */
+  void* object;                         /* the owning QXModule_base object */
   int32_t reserved1;                    /* 0 */
   QXModuleDispatchEntry dispatch_entry; /* always set */
   QXProcessEntry process_entry;         /* the current process function; changes
@@ -259,11 +259,11 @@ enum {
 /* One pin description. In DSP_OP_GET_PIN_PROPERTIES the host owns it and the
  * module writes into it. */
 typedef struct QXPinProperties {
-  void *variable_address; /* the module's variable for the value, or null: the pin
+  void* variable_address; /* the module's variable for the value, or null: the pin
                              then keeps its value in storage of its own */
   int32_t direction;      /* DR_* */
   int32_t datatype;       /* DT_* */
-  const char *name;       /* library-owned, zero-terminated */
+  const char* name;       /* library-owned, zero-terminated */
   int32_t extra1;         /* host's; modules leave 0 */
   int32_t extra2;         /* host's; modules leave 0 */
   int32_t flags;          /* IO_* bits */
@@ -303,7 +303,7 @@ typedef struct QXProcessFunctionInfo {
   int32_t kind;  /* QX_PROCESS_INFO_KIND */
   int32_t size;  /* bytes of the member-function pointer at `address`: 8 on the
                     host's target, 16 on 64-bit ones */
-  void *address; /* the asking instance's current process function, instance-owned */
+  void* address; /* the asking instance's current process function, instance-owned */
   int32_t tag;   /* QX_PROCESS_INFO_TAG */
 } QXProcessFunctionInfo;
 #if QX_HOST_LAYOUT
@@ -350,8 +350,8 @@ struct QXGuiStruct;
 /* [main thread, one GUI call at a time for all instances] Host to GUI
  * instance: a GUI_OP_* opcode with its arguments. Answers 0 for an unknown
  * opcode. */
-typedef QXWord(QX_CALL *QXGuiDispatchEntry)(struct QXGuiStruct *record, int32_t opcode, int32_t index,
-                                            int32_t value, void *ptr, float opt);
+typedef QXWord(QX_CALL* QXGuiDispatchEntry)(struct QXGuiStruct* record, int32_t opcode, int32_t index,
+                                            int32_t value, void* ptr, float opt);
 
 /* The record a host holds for a GUI-side instance; built by the instance's
  * constructor, instance-owned (see Ownership above) and never changed
@@ -361,7 +361,7 @@ typedef struct QXGuiStruct {
   int32_t version;                   /* QX_RECORD_VERSION */
   QXGuiDispatchEntry dispatch_entry; /* always set */
   QXWord host_data;                  /* makeModule's fourth argument; never read */
-  void *object;                      /* the owning QXGUI_base object */
+  void* object;                      /* the owning QXGUI_base object */
   int32_t reserved[5];               /* 0 */
 } QXGuiStruct;
 #if QX_HOST_LAYOUT

@@ -27,9 +27,11 @@ const char NAME[] = "Faulty \x1b[31mmodule\x07 (" FAULT_NAME ")";
 #else
 const char NAME[] = "Faulty module (" FAULT_NAME ")";
 #endif
-const char ABOUT[] = "Faulty module 1.0\n\nA bi-directional test double that breaks one rule: " FAULT_NAME ".";
+const char ABOUT[] =
+    "Faulty module 1.0\n\nA bi-directional test double that breaks one rule: " FAULT_NAME ".";
 #ifdef FAULT_UNSTABLE_PROPERTIES
-const char ABOUT_COPY[] = "Faulty module 1.0\n\nA bi-directional test double that breaks one rule: " FAULT_NAME ".";
+const char ABOUT_COPY[] =
+    "Faulty module 1.0\n\nA bi-directional test double that breaks one rule: " FAULT_NAME ".";
 #endif
 #ifdef FAULT_LONG_ABOUT
 char g_long_about[5001];
@@ -127,8 +129,8 @@ QXWord QX_CALL DspDispatch(QXModuleStruct* record, int32_t opcode, int32_t index
       return reinterpret_cast<QXWord>(&g_process_info);
     default:
       // Known opcodes that need nothing of this module answer 0 as well.
-      if (opcode == DSP_OP_CHANGE_SAMPLE_RATE || opcode == DSP_OP_CHANGE_BLOCK_SIZE || opcode == DSP_OP_NOTIFY ||
-          opcode == DSP_OP_MESSAGE)
+      if (opcode == DSP_OP_CHANGE_SAMPLE_RATE || opcode == DSP_OP_CHANGE_BLOCK_SIZE ||
+          opcode == DSP_OP_NOTIFY || opcode == DSP_OP_MESSAGE)
         return 0;
 #ifdef FAULT_CRASH_ON_UNKNOWN
       *g_nowhere = opcode;
@@ -232,7 +234,8 @@ struct Gui {
 #ifdef FAULT_FLOAT_MATH
       voltage = std::pow(10.0f, db / 20.0f) * Vref();
 #else
-      voltage = static_cast<float>(std::pow(10.0, static_cast<double>(db) / 20.0f) * static_cast<double>(Vref()));
+      voltage =
+          static_cast<float>(std::pow(10.0, static_cast<double>(db) / 20.0f) * static_cast<double>(Vref()));
 #endif
       Write(VOLTAGE, voltage);
     }
@@ -310,7 +313,8 @@ extern "C" QX_EXPORT bool QX_CALL getModuleProperties(int32_t index, QXModulePro
   return true;
 }
 
-extern "C" QX_EXPORT void* QX_CALL makeModule(int32_t index, int32_t type, qxaudioMaster callback, QXWord host_data) {
+extern "C" QX_EXPORT void* QX_CALL makeModule(int32_t index, int32_t type, qxaudioMaster callback,
+                                              QXWord host_data) {
   if (index != 0) return nullptr;
 #ifdef FAULT_FAKE_RESULT
   // Passes for the validator's own result line on standard output, then ends

@@ -1,19 +1,21 @@
 #include "FuzzCommand.h"
 
 FuzzCommand::FuzzCommand(CLI::App& tool)
-    : ToolCommand(tool, "fuzz",
-                  "qxhost fuzz [--duration SECONDS] [--jobs N] [--seed N] [--steps N] [--timeout SECONDS]\n"
-                  "                   [--replay] MODULE",
-                  "Drives MODULE with random host behaviour that the format allows (instances made and closed,\n"
-                  "opened, sample rates, block sizes, processing with events, pin edits under every echo policy,\n"
-                  "unknown opcodes), in episodes of a few hundred steps, each in a process of its own, until the\n"
-                  "time is up. A crash, a hang or a broken rule is a finding: it is printed with the seed and the\n"
-                  "shortest replay, '--seed N --steps K --replay', which says each step as it takes it.\n"
-                  "Exit status: 0 no finding, 1 a finding, 2 bad usage or an unusable module.") {
+    : ToolCommand(
+          tool, "fuzz",
+          "qxhost fuzz [--duration SECONDS] [--jobs N] [--seed N] [--steps N] [--timeout SECONDS]\n"
+          "                   [--replay] MODULE",
+          "Drives MODULE with random host behaviour that the format allows (instances made and closed,\n"
+          "opened, sample rates, block sizes, processing with events, pin edits under every echo policy,\n"
+          "unknown opcodes), in episodes of a few hundred steps, each in a process of its own, until the\n"
+          "time is up. A crash, a hang or a broken rule is a finding: it is printed with the seed and the\n"
+          "shortest replay, '--seed N --steps K --replay', which says each step as it takes it.\n"
+          "Exit status: 0 no finding, 1 a finding, 2 bad usage or an unusable module.") {
   CLI::App& app = *App();
   app.add_option("--duration", m_duration, "seconds of episodes (default 20)")->type_name("SECONDS");
   app.add_option("--jobs", m_jobs, "episodes side by side (default: one per processor)")->type_name("N");
-  app.add_option("--seed", m_seed, "seed of the first episode (printed); the next ones count up")->type_name("N");
+  app.add_option("--seed", m_seed, "seed of the first episode (printed); the next ones count up")
+      ->type_name("N");
   app.add_option("--steps", m_steps, "steps in an episode (default 200)")->type_name("N");
   app.add_option("--timeout", m_timeout, "time limit of one episode (default 10)")->type_name("SECONDS");
   app.add_flag("--replay", m_replay, "run the one episode of --seed and --steps, saying each step");
@@ -32,7 +34,8 @@ int FuzzCommand::Run(std::ostream& out, std::ostream& err) {
   if (!m_steps.empty()) m_options.steps = static_cast<int>(Whole("--steps", m_steps, 1, 1000000));
   if (!m_timeout.empty()) m_options.timeout = Seconds("--timeout", m_timeout, 86400.0);
   if (m_run_episode)
-    return Fuzzer::RunEpisode(m_options.module, m_options.seed, m_options.steps, ReportTo(), Token(), m_replay, out);
+    return Fuzzer::RunEpisode(m_options.module, m_options.seed, m_options.steps, ReportTo(), Token(),
+                              m_replay, out);
   if (m_replay && !m_options.seed_given) throw UsageError("--replay needs the --seed of the episode");
   Fuzzer fuzzer(m_options, out, err);
   return m_replay ? fuzzer.Replay() : fuzzer.Run();

@@ -15,12 +15,18 @@ const char* Direction(int32_t direction) {
 
 const char* DataType(int32_t datatype) {
   switch (datatype) {
-    case DT_SHORT: return "short";
-    case DT_BOOL: return "bool";
-    case DT_FSAMPLE: return "audio";
-    case DT_FLOAT: return "float";
-    case DT_INT: return "int";
-    default: return "other";
+    case DT_SHORT:
+      return "short";
+    case DT_BOOL:
+      return "bool";
+    case DT_FSAMPLE:
+      return "audio";
+    case DT_FLOAT:
+      return "float";
+    case DT_INT:
+      return "int";
+    default:
+      return "other";
   }
 }
 
@@ -73,9 +79,9 @@ int InfoCommand::Run(std::ostream& out, std::ostream& err) {
                       {"datatype", DataType(pin.datatype)},
                       {"flags", pin.flags}});
     }
-    const Json info = {{"name", Text(p.name)},   {"id", Text(p.id)},
-                       {"about", about},         {"flags", p.flags},
-                       {"sdk_version", p.sdk_version}, {"pins", list}};
+    const Json info = {
+        {"name", Text(p.name)},         {"id", Text(p.id)}, {"about", about}, {"flags", p.flags},
+        {"sdk_version", p.sdk_version}, {"pins", list}};
     out << JsonText::Line(info) << "\n";
     return OK;
   }
@@ -96,8 +102,8 @@ int InfoCommand::Run(std::ostream& out, std::ostream& err) {
   for (const auto& pin : pins) {
     char line[160];
     std::snprintf(line, sizeof line, "  %3d  %-12s %-4s %-6s %s\n", pin.index,
-                  TextFormat::Printable(pin.name).c_str(),
-                  Direction(pin.direction), DataType(pin.datatype), Flags(pin.flags).c_str());
+                  TextFormat::Printable(pin.name).c_str(), Direction(pin.direction), DataType(pin.datatype),
+                  Flags(pin.flags).c_str());
     out << line;
   }
   return OK;

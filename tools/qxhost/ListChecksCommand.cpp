@@ -14,7 +14,8 @@ int ListChecksCommand::Run(std::ostream& out, std::ostream& /*err*/) {
     const std::string kind = std::string(check.randomised ? "random" : "") +
                              (check.randomised && check.sized ? "," : "") + (check.sized ? "sized" : "");
     char line[96];
-    std::snprintf(line, sizeof line, "%-26s %d  %-13s ", check.name, check.level, kind.empty() ? "-" : kind.c_str());
+    std::snprintf(line, sizeof line, "%-26s %d  %-13s ", check.name, check.level,
+                  kind.empty() ? "-" : kind.c_str());
     out << line << check.summary << "\n";
   }
   return OK;

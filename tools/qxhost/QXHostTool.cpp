@@ -1,9 +1,8 @@
 #include "QXHostTool.h"
 
+#include <CLI/CLI.hpp>
 #include <map>
 #include <memory>
-
-#include <CLI/CLI.hpp>
 
 #include "ChildReport.h"
 #include "ChildRunner.h"
@@ -66,7 +65,8 @@ int QXHostTool::Run(const std::vector<std::string>& args) {
   tool.require_subcommand(0, 1);
   // An option given twice takes its last value, as shells and scripts expect.
   tool.option_defaults()->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
-  tool.set_version_flag("--version", "qxhost " QX_VERSION_TEXT, "the version of qxhost and of the module it builds");
+  tool.set_version_flag("--version", "qxhost " QX_VERSION_TEXT,
+                        "the version of qxhost and of the module it builds");
   // "help COMMAND" as well as "COMMAND --help".
   std::string help_topic;
   CLI::App* help_command = tool.add_subcommand("help", "describes a command");
@@ -109,7 +109,8 @@ int QXHostTool::Run(const std::vector<std::string>& args) {
     const std::vector<std::string> extras =
         chosen() != nullptr ? chosen()->App()->remaining() : tool.remaining();
     const std::string extra = extras.empty() ? "?" : extras.front();
-    if (chosen() == nullptr && !extra.empty() && extra[0] != '-') return usage_error("unknown command '" + extra + "'");
+    if (chosen() == nullptr && !extra.empty() && extra[0] != '-')
+      return usage_error("unknown command '" + extra + "'");
     return usage_error((extra[0] == '-' ? "unknown option '" : "unexpected argument '") + extra + "'");
   } catch (const CLI::ArgumentMismatch& e) {
     // "--junit: 1 required TEXT missing"
@@ -154,7 +155,8 @@ int QXHostTool::RunIsolated(const std::vector<std::string>& args, const ToolComm
   std::vector<std::string> child = ChildRunner::Launcher();
   child.push_back(m_program.empty() ? ChildRunner::SelfPath() : m_program);
   child.insert(child.end(), args.begin(), args.end());
-  for (const char* arg : {"--in-process", "--report-to", ChildRunner::REPORT_CHANNEL, "--token"}) child.push_back(arg);
+  for (const char* arg : {"--in-process", "--report-to", ChildRunner::REPORT_CHANNEL, "--token"})
+    child.push_back(arg);
   child.push_back(token);
   ChildRunner::EndChildrenOnSignals();
   const ChildRunner::Outcome outcome = ChildRunner::Run(child, command.Timeout());

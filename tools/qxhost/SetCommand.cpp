@@ -41,9 +41,10 @@ SetCommand::SetCommand(CLI::App& tool)
                   "Loads MODULE, creates and opens a DSP and a GUI instance, then applies each edit as the\n"
                   "host does: stores the pin's value and reports the change to the GUI instance. Prints\n"
                   "every pin after each edit.") {
-  App()->add_option("--echo", m_echo,
-                    "when the host reports the instance's own writes back to it: none (default),\n"
-                    "immediate (inside the write), deferred (after it)")
+  App()
+      ->add_option("--echo", m_echo,
+                   "when the host reports the instance's own writes back to it: none (default),\n"
+                   "immediate (inside the write), deferred (after it)")
       ->type_name("MODE");
   App()->add_flag("--json", m_json, "machine-readable output");
   AddIsolationOptions(&m_timeout, &m_in_process);
@@ -93,9 +94,11 @@ bool SetCommand::ParseValue(const std::string& text, double* value, std::string*
 int SetCommand::Run(std::ostream& out, std::ostream& err) {
   const GuiHost::Echo echo = EchoMode(m_echo);
   // "set Voltage=1 module.qxm": the order is the other way round.
-  if (m_module.find('=') != std::string::npos && !m_edits.empty() && m_edits.back().find('=') == std::string::npos)
+  if (m_module.find('=') != std::string::npos && !m_edits.empty() &&
+      m_edits.back().find('=') == std::string::npos)
     throw UsageError("'" + TextFormat::Printable(m_module) + "' is an edit and '" +
-                     TextFormat::Printable(m_edits.back()) + "' looks like the module: MODULE comes first, then PIN=VALUE...");
+                     TextFormat::Printable(m_edits.back()) +
+                     "' looks like the module: MODULE comes first, then PIN=VALUE...");
   if (m_edits.empty()) throw UsageError("no PIN=VALUE edit");
   // Check the edits' shape before loading anything.
   std::vector<std::pair<std::string, double>> parsed;
@@ -120,7 +123,8 @@ int SetCommand::Run(std::ostream& out, std::ostream& err) {
   for (const auto& edit : parsed) {
     const int32_t index = session->FindPin(edit.first);
     if (index < 0)
-      throw UsageError("no pin '" + TextFormat::Printable(edit.first) + "' in " + TextFormat::Printable(m_module));
+      throw UsageError("no pin '" + TextFormat::Printable(edit.first) + "' in " +
+                       TextFormat::Printable(m_module));
     indices.push_back(index);
   }
 
@@ -138,7 +142,8 @@ int SetCommand::Run(std::ostream& out, std::ostream& err) {
     if (m_json) {
       Json values = Json::array();
       for (const auto& pin : pins)
-        values.push_back({{"index", pin.index}, {"name", pin.name}, {"value", PinValue(*session, pin.index)}});
+        values.push_back(
+            {{"index", pin.index}, {"name", pin.name}, {"value", PinValue(*session, pin.index)}});
       edits.push_back({{"pin", name}, {"index", index}, {"value", requested}, {"pins", values}});
       continue;
     }
@@ -146,8 +151,8 @@ int SetCommand::Run(std::ostream& out, std::ostream& err) {
         << (is_float ? TextFormat::Float(single) : std::to_string(whole)) << "\n";
     for (const auto& pin : pins) {
       char line[160];
-      std::snprintf(line, sizeof line, "  %3d  %-12s %s\n", pin.index, TextFormat::Printable(pin.name).c_str(),
-                    PinText(*session, pin.index).c_str());
+      std::snprintf(line, sizeof line, "  %3d  %-12s %s\n", pin.index,
+                    TextFormat::Printable(pin.name).c_str(), PinText(*session, pin.index).c_str());
       out << line;
     }
   }

@@ -19,8 +19,9 @@ void ToolCommand::AddIsolationOptions(double* timeout, bool* in_process) {
           "--timeout", [timeout](const std::string& text) { *timeout = Seconds("--timeout", text, 86400.0); },
           "time limit for the module's answers (default 10); a module that takes longer is stopped")
       ->type_name("SECONDS");
-  App()->add_flag("--in-process", *in_process,
-                  "load the module in this process (for a debugger; a crash or hang of the module is qxhost's)");
+  App()->add_flag(
+      "--in-process", *in_process,
+      "load the module in this process (for a debugger; a crash or hang of the module is qxhost's)");
   AddChildOptions();
 }
 
@@ -59,11 +60,13 @@ std::string Bad(const std::string& option, const std::string& text) {
 
 }  // namespace
 
-long long ToolCommand::Whole(const std::string& option, const std::string& text, long long min, long long max) {
+long long ToolCommand::Whole(const std::string& option, const std::string& text, long long min,
+                             long long max) {
   errno = 0;
   const long long value = std::strtoll(text.c_str(), nullptr, 10);
   if (!AllDigits(text, text[0] == '-' ? 1 : 0) || errno == ERANGE || value < min || value > max)
-    throw UsageError(Bad(option, text) + "a whole number from " + std::to_string(min) + " to " + std::to_string(max));
+    throw UsageError(Bad(option, text) + "a whole number from " + std::to_string(min) + " to " +
+                     std::to_string(max));
   return value;
 }
 

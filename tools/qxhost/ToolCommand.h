@@ -3,12 +3,11 @@
 #ifndef TOOLS_QXHOST_TOOLCOMMAND_H
 #define TOOLS_QXHOST_TOOLCOMMAND_H
 
+#include <CLI/CLI.hpp>
 #include <optional>
 #include <ostream>
 #include <stdexcept>
 #include <string>
-
-#include <CLI/CLI.hpp>
 
 #include "ModuleLibrary.h"
 

@@ -15,14 +15,16 @@ CheckResult Verdict(const HostHarness& harness) {
 }  // namespace
 
 void CallbackChecks::Add(std::vector<ValidationCheck>* checks) {
-  checks->push_back({"callback.dsp",
-                     "two DSP instances: each call carries the calling instance's record and a known opcode; none "
-                     "after close",
-                     false, true, &Dsp});
-  checks->push_back({"callback.gui",
-                     "two GUI instances: each call carries the calling instance's record, a known opcode and a pin "
-                     "of the list; none after close",
-                     true, true, &Gui});
+  checks->push_back(
+      {"callback.dsp",
+       "two DSP instances: each call carries the calling instance's record and a known opcode; none "
+       "after close",
+       false, true, &Dsp});
+  checks->push_back(
+      {"callback.gui",
+       "two GUI instances: each call carries the calling instance's record, a known opcode and a pin "
+       "of the list; none after close",
+       true, true, &Gui});
 }
 
 CheckResult CallbackChecks::Dsp(CheckContext& context) {

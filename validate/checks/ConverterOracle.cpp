@@ -3,9 +3,9 @@
 #include <cmath>
 #include <cstring>
 
-#include "TextFormat.h"
 #include "GuiChecks.h"
 #include "HostHarness.h"
+#include "TextFormat.h"
 
 namespace {
 
@@ -19,7 +19,8 @@ std::string WrongPins(const std::vector<CheckContext::Pin>& pins) {
   for (int32_t i = 0; i < 3; ++i) {
     const auto& pin = pins[static_cast<size_t>(i)];
     if (pin.name != names[i] || pin.datatype != DT_FLOAT)
-      return "pin " + std::to_string(i) + " \"" + pin.name + "\" of data type " + std::to_string(pin.datatype);
+      return "pin " + std::to_string(i) + " \"" + pin.name + "\" of data type " +
+             std::to_string(pin.datatype);
   }
   return "";
 }
@@ -35,9 +36,10 @@ float ConverterOracle::Voltage(float db, float vref) {
 }
 
 void ConverterOracle::Add(std::vector<ValidationCheck>* checks) {
-  checks->push_back({"converter.oracle",
-                     "the level converter writes exactly the conversion computed independently, after every edit",
-                     true, true, &Run});
+  checks->push_back(
+      {"converter.oracle",
+       "the level converter writes exactly the conversion computed independently, after every edit", true,
+       true, &Run});
 }
 
 CheckResult ConverterOracle::Run(CheckContext& context) {
@@ -46,12 +48,14 @@ CheckResult ConverterOracle::Run(CheckContext& context) {
   // Only the converter, known by its id, whatever any other module can make.
   const char* module_id = context.Properties().id;
   if (module_id == nullptr || std::strncmp(module_id, CONVERTER_ID, sizeof CONVERTER_ID) != 0)
-    return CheckResult::Skip("not the level converter: id " + TextFormat::Printable(TextFormat::Quoted(module_id, 64)));
+    return CheckResult::Skip("not the level converter: id " +
+                             TextFormat::Printable(TextFormat::Quoted(module_id, 64)));
   std::vector<CheckContext::Pin> pins;
   if (!context.DescribePins(&pins, &result)) return result;
   const std::string wrong = WrongPins(pins);
   if (!wrong.empty())
-    return CheckResult::Fail("the level converter's pins", "\"Voltage\", \"Vref\" and \"dB\", all floats", wrong);
+    return CheckResult::Fail("the level converter's pins", "\"Voltage\", \"Vref\" and \"dB\", all floats",
+                             wrong);
 
   HostHarness harness(context.MakeModuleExport(), context.Trace());
   std::uniform_int_distribution<int32_t> any_pin(VOLTAGE, DB);
@@ -75,25 +79,29 @@ CheckResult ConverterOracle::Run(CheckContext& context) {
       if (pin == DB) db = value, to_db = false;
       const int32_t target = to_db ? DB : VOLTAGE;
       const float expected = to_db ? Db(voltage, vref) : Voltage(db, vref);
-      if (to_db) db = expected; else voltage = expected;
+      if (to_db)
+        db = expected;
+      else
+        voltage = expected;
 
       const size_t first = harness.Writes().size();
       harness.Gui(id).EditFloat(pin, value);
-      const std::string call = "edit " + std::to_string(k + 1) + " of sequence " + std::to_string(s + 1) + ": " +
-                               pins[static_cast<size_t>(pin)].name + " = " + TextFormat::Float(value) +
-                               " (Voltage " + TextFormat::Float(voltage) + ", Vref " + TextFormat::Float(vref) +
-                               ", dB " + TextFormat::Float(db) + " expected after it)";
+      const std::string call = "edit " + std::to_string(k + 1) + " of sequence " + std::to_string(s + 1) +
+                               ": " + pins[static_cast<size_t>(pin)].name + " = " + TextFormat::Float(value) +
+                               " (Voltage " + TextFormat::Float(voltage) + ", Vref " +
+                               TextFormat::Float(vref) + ", dB " + TextFormat::Float(db) +
+                               " expected after it)";
       const std::string want = pins[static_cast<size_t>(target)].name + " = " + TextFormat::Float(expected);
       const size_t writes = harness.Writes().size() - first;
       if (writes != 1)
         return CheckResult::Fail(call, "one write, " + want, std::to_string(writes) + " writes");
       const HostHarness::Write& w = harness.Writes()[first];
       if (w.pin != target || !TextFormat::SameFloat(w.opt, expected))
-        return CheckResult::Fail(call, want,
-                                 (w.pin >= 0 && static_cast<size_t>(w.pin) < pins.size()
-                                      ? pins[static_cast<size_t>(w.pin)].name
-                                      : "pin " + std::to_string(w.pin)) +
-                                     " = " + TextFormat::Float(w.opt));
+        return CheckResult::Fail(
+            call, want,
+            (w.pin >= 0 && static_cast<size_t>(w.pin) < pins.size() ? pins[static_cast<size_t>(w.pin)].name
+                                                                    : "pin " + std::to_string(w.pin)) +
+                " = " + TextFormat::Float(w.opt));
       ++checked;
     }
     harness.Close(id);

@@ -3,10 +3,10 @@
 #include <climits>
 #include <cstring>
 
-#include "TextFormat.h"
 #include "HostHarness.h"
 #include "OpcodeNames.h"
 #include "ProcessFormats.h"
+#include "TextFormat.h"
 
 namespace {
 
@@ -32,16 +32,19 @@ const char* ChangedField(const QXModuleStruct& a, const QXModuleStruct& b) {
 }  // namespace
 
 void DspChecks::Add(std::vector<ValidationCheck>* checks) {
-  checks->push_back({"dsp.unknown-opcodes",
-                     "unknown opcodes (and 4, 5, 9, 11) answer 0, call nothing and change nothing; not the retired "
-                     "7 and 10",
-                     true, true, &Unknown});
-  checks->push_back({"dsp.pin-list",
-                     "the pin list ends within 1024 pins; each description has a name, a direction and obeys the "
-                     "IO_PATCH_STORE rule",
-                     false, false, &PinList});
-  checks->push_back({"dsp.lifecycle", "open answers 0, process runs, close answers 1; magic and version unchanged",
-                     false, true, &Lifecycle});
+  checks->push_back(
+      {"dsp.unknown-opcodes",
+       "unknown opcodes (and 4, 5, 9, 11) answer 0, call nothing and change nothing; not the retired "
+       "7 and 10",
+       true, true, &Unknown});
+  checks->push_back(
+      {"dsp.pin-list",
+       "the pin list ends within 1024 pins; each description has a name, a direction and obeys the "
+       "IO_PATCH_STORE rule",
+       false, false, &PinList});
+  checks->push_back({"dsp.lifecycle",
+                     "open answers 0, process runs, close answers 1; magic and version unchanged", false,
+                     true, &Lifecycle});
   checks->push_back(ProcessFormats::Check());
 }
 
@@ -50,7 +53,8 @@ std::vector<int32_t> DspChecks::UnknownOpcodes(int size) {
   for (int32_t i = 1; i <= size; ++i) opcodes.push_back(-i);
   for (int32_t i = 0; i < size; ++i) opcodes.push_back(DSP_OP_GET_PROCESS_INFO + 1 + i);
   // A module that cuts opcodes to a byte or a half-word takes these for its own.
-  for (const int32_t far : {256, 256 + DSP_OP_CLOSE, 65536 + DSP_OP_OPEN, INT32_MAX, INT32_MIN, INT32_MIN + 1}) {
+  for (const int32_t far :
+       {256, 256 + DSP_OP_CLOSE, 65536 + DSP_OP_OPEN, INT32_MAX, INT32_MIN, INT32_MIN + 1}) {
     if (far > DSP_OP_GET_PROCESS_INFO + size) opcodes.push_back(far);
     if (far < -size) opcodes.push_back(far);
   }
@@ -76,7 +80,8 @@ CheckResult DspChecks::Unknown(CheckContext& context) {
     const int32_t index = any(context.Random());
     const int32_t value = any(context.Random());
     const float opt = real(context.Random());
-    const std::string call = Op(opcode) + " (index " + std::to_string(index) + ", value " + std::to_string(value) + ")";
+    const std::string call =
+        Op(opcode) + " (index " + std::to_string(index) + ", value " + std::to_string(value) + ")";
     const uint64_t calls = harness.Callbacks();
     const QXWord answer = host.Dispatch(opcode, index, value, scratch, opt);
     if (answer != 0) return CheckResult::Fail(call, "0", std::to_string(answer));
@@ -97,18 +102,21 @@ CheckResult DspChecks::PinList(CheckContext& context) {
   if (!context.Ready(&result)) return result;
   HostHarness harness(context.MakeModuleExport(), context.Trace());
   const int dsp = harness.MakeDsp(0);
-  if (dsp < 0 || !harness.IsLive(dsp)) return CheckResult::Skip("makeModule(0, 1) gives no usable DSP instance");
+  if (dsp < 0 || !harness.IsLive(dsp))
+    return CheckResult::Skip("makeModule(0, 1) gives no usable DSP instance");
   DspHost& host = harness.Dsp(dsp);
   for (const int32_t index : {-1, -2, INT32_MIN}) {
     QXPinProperties p{};
     const QXWord answer = host.Dispatch(DSP_OP_GET_PIN_PROPERTIES, index, 0, &p);
     if (answer != 0)
-      return CheckResult::Fail("DSP_OP_GET_PIN_PROPERTIES(" + std::to_string(index) + ")", "0", std::to_string(answer));
+      return CheckResult::Fail("DSP_OP_GET_PIN_PROPERTIES(" + std::to_string(index) + ")", "0",
+                               std::to_string(answer));
   }
   for (int32_t i = 0;; ++i) {
     const std::string call = "DSP_OP_GET_PIN_PROPERTIES(" + std::to_string(i) + ")";
     if (i == PinDescription::MAX_LIST)
-      return CheckResult::Fail(call, "the list ended within " + std::to_string(PinDescription::MAX_LIST) + " pins",
+      return CheckResult::Fail(call,
+                               "the list ended within " + std::to_string(PinDescription::MAX_LIST) + " pins",
                                "a pin " + std::to_string(i));
     QXPinProperties p{};
     const QXWord answer = host.Dispatch(DSP_OP_GET_PIN_PROPERTIES, i, 0, &p);
@@ -116,13 +124,15 @@ CheckResult DspChecks::PinList(CheckContext& context) {
     if (answer != 1) return CheckResult::Fail(call, "1 or 0", std::to_string(answer));
     if (p.name == nullptr) return CheckResult::Fail(call + " name", "a text", "null");
     if (strnlen(p.name, PinDescription::MAX_NAME) == PinDescription::MAX_NAME)
-      return CheckResult::Fail(call + " name",
-                               "a terminated text shorter than " + std::to_string(PinDescription::MAX_NAME) + " bytes",
-                               "no terminator");
+      return CheckResult::Fail(
+          call + " name",
+          "a terminated text shorter than " + std::to_string(PinDescription::MAX_NAME) + " bytes",
+          "no terminator");
     if (p.direction != DR_IN && p.direction != DR_OUT)
       return CheckResult::Fail(call + " direction", "DR_IN (0) or DR_OUT (1)", std::to_string(p.direction));
     const bool patch_store = (p.flags & IO_PATCH_STORE) != 0;
-    const bool allowed = (p.flags & IO_PRIVATE) != 0 || p.direction == DR_OUT || (p.flags & IO_UI_COMMUNICATION) != 0;
+    const bool allowed =
+        (p.flags & IO_PRIVATE) != 0 || p.direction == DR_OUT || (p.flags & IO_UI_COMMUNICATION) != 0;
     if (patch_store && !allowed)
       return CheckResult::Fail(call + " " + TextFormat::Quoted(p.name, PinDescription::MAX_NAME),
                                "IO_PATCH_STORE only with IO_PRIVATE, DR_OUT or IO_UI_COMMUNICATION",
@@ -138,13 +148,15 @@ CheckResult DspChecks::Lifecycle(CheckContext& context) {
   if (!context.Prepare(&pins, &result)) return result;
   HostHarness harness(context.MakeModuleExport(), context.Trace());
   const int dsp = harness.MakeDsp(PinDescription::DspCount(pins));
-  if (dsp < 0 || !harness.IsLive(dsp)) return CheckResult::Skip("makeModule(0, 1) gives no usable DSP instance");
+  if (dsp < 0 || !harness.IsLive(dsp))
+    return CheckResult::Skip("makeModule(0, 1) gives no usable DSP instance");
   DspHost& host = harness.Dsp(dsp);
   const struct {
     int32_t opcode;
     int32_t value;
     float opt;
-  } setup[] = {{DSP_OP_CHANGE_BLOCK_SIZE, 64, 0.0f}, {DSP_OP_CHANGE_SAMPLE_RATE, 0, 48000.0f}, {DSP_OP_OPEN, 0, 0.0f}};
+  } setup[] = {
+      {DSP_OP_CHANGE_BLOCK_SIZE, 64, 0.0f}, {DSP_OP_CHANGE_SAMPLE_RATE, 0, 48000.0f}, {DSP_OP_OPEN, 0, 0.0f}};
   for (const auto& s : setup) {
     const QXWord answer = host.Dispatch(s.opcode, 0, s.value, nullptr, s.opt);
     if (answer != 0) return CheckResult::Fail(Op(s.opcode), "0", std::to_string(answer));

@@ -2,8 +2,8 @@
 
 #include <climits>
 
-#include "TextFormat.h"
 #include "HostHarness.h"
+#include "TextFormat.h"
 
 namespace {
 
@@ -28,13 +28,15 @@ CheckResult Header(const std::string& call, int32_t magic, int32_t expected_magi
 }  // namespace
 
 void FactoryChecks::Add(std::vector<ValidationCheck>* checks) {
-  checks->push_back({"factory.records",
-                     "both instance types give distinct records: magic QXPL or QXPM, version 1, object, entries, "
-                     "host_data, zero reserved words",
-                     false, false, &Records});
+  checks->push_back(
+      {"factory.records",
+       "both instance types give distinct records: magic QXPL or QXPM, version 1, object, entries, "
+       "host_data, zero reserved words",
+       false, false, &Records});
   checks->push_back({"factory.refusals", "other instance types and module indices give null and call nothing",
                      false, false, &Refusals});
-  checks->push_back({"factory.no-callback", "a DSP instance made without a host callback survives open, process "
+  checks->push_back({"factory.no-callback",
+                     "a DSP instance made without a host callback survives open, process "
                      "and close",
                      false, true, &NoCallback});
 }
@@ -74,7 +76,9 @@ CheckResult FactoryChecks::Records(CheckContext& context) {
     if (g->dispatch_entry == nullptr)
       return CheckResult::Fail(Make(0, QX_INSTANCE_GUI) + " record dispatch_entry", "set", "null");
     for (const int32_t word : g->reserved) {
-      if (word != 0) return CheckResult::Fail(Make(0, QX_INSTANCE_GUI) + " record reserved words", "0", std::to_string(word));
+      if (word != 0)
+        return CheckResult::Fail(Make(0, QX_INSTANCE_GUI) + " record reserved words", "0",
+                                 std::to_string(word));
     }
   }
   const void* records[] = {harness.DspRecord(dsp[0]), harness.DspRecord(dsp[1]), harness.GuiRecord(gui[0]),
@@ -104,13 +108,22 @@ CheckResult FactoryChecks::Refusals(CheckContext& context) {
   const struct {
     int32_t index;
     int32_t type;
-  } refused[] = {{0, 0},         {0, 3},         {0, -1},         {0, 255},        {0, INT32_MAX},
-                 {0, INT32_MIN}, {1, QX_INSTANCE_DSP}, {1, QX_INSTANCE_GUI}, {-1, QX_INSTANCE_DSP},
-                 {-1, QX_INSTANCE_GUI}, {INT32_MAX, QX_INSTANCE_GUI}};
+  } refused[] = {{0, 0},
+                 {0, 3},
+                 {0, -1},
+                 {0, 255},
+                 {0, INT32_MAX},
+                 {0, INT32_MIN},
+                 {1, QX_INSTANCE_DSP},
+                 {1, QX_INSTANCE_GUI},
+                 {-1, QX_INSTANCE_DSP},
+                 {-1, QX_INSTANCE_GUI},
+                 {INT32_MAX, QX_INSTANCE_GUI}};
   for (const auto& r : refused) {
     void* record = harness.MakeRaw(r.index, r.type);
     // A record that should not exist is left alone: nothing says how to close it.
-    if (record != nullptr) return CheckResult::Fail(Make(r.index, r.type), "null", TextFormat::Pointer(record));
+    if (record != nullptr)
+      return CheckResult::Fail(Make(r.index, r.type), "null", TextFormat::Pointer(record));
     if (harness.Callbacks() != 0)
       return CheckResult::Fail(Make(r.index, r.type), "no call of the host callback",
                                std::to_string(harness.Callbacks()) + " calls");
@@ -125,7 +138,8 @@ CheckResult FactoryChecks::NoCallback(CheckContext& context) {
   HostHarness harness(context.MakeModuleExport(), context.Trace());
   const int dsp = harness.MakeDsp(PinDescription::DspCount(pins), false);
   if (dsp < 0) return CheckResult::Fail(Make(0, QX_INSTANCE_DSP) + " without a callback", "a record", "null");
-  if (!harness.IsLive(dsp)) return CheckResult::Fail(Make(0, QX_INSTANCE_DSP) + " record dispatch_entry", "set", "null");
+  if (!harness.IsLive(dsp))
+    return CheckResult::Fail(Make(0, QX_INSTANCE_DSP) + " record dispatch_entry", "set", "null");
   DspHost& host = harness.Dsp(dsp);
   host.Open();
   for (int block = 0; block < 4 + context.Size() / 32; ++block) host.Run(64);

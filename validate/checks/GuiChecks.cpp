@@ -20,10 +20,14 @@ struct Run {
 
 const char* EchoName(GuiHost::Echo echo) {
   switch (echo) {
-    case GuiHost::Echo::NONE: return "none";
-    case GuiHost::Echo::IMMEDIATE: return "immediate";
-    case GuiHost::Echo::DEFERRED: return "deferred";
-    case GuiHost::Echo::EVERY: return "every write";
+    case GuiHost::Echo::NONE:
+      return "none";
+    case GuiHost::Echo::IMMEDIATE:
+      return "immediate";
+    case GuiHost::Echo::DEFERRED:
+      return "deferred";
+    case GuiHost::Echo::EVERY:
+      return "every write";
   }
   return "?";
 }
@@ -85,22 +89,33 @@ bool SameWrites(const HostHarness::Write& a, const HostHarness::Write& b) {
 }  // namespace
 
 void GuiChecks::Add(std::vector<ValidationCheck>* checks) {
-  checks->push_back({"gui.unknown-opcodes", "unknown opcodes answer 0, call nothing and change nothing", true, true,
-                     &Unknown});
-  checks->push_back({"gui.edit-storm",
-                     "random pin edits under each echo policy: bounded nesting and host calls, magic and version "
-                     "unchanged, pins that settle",
-                     true, true, &Storm});
+  checks->push_back({"gui.unknown-opcodes", "unknown opcodes answer 0, call nothing and change nothing", true,
+                     true, &Unknown});
+  checks->push_back(
+      {"gui.edit-storm",
+       "random pin edits under each echo policy: bounded nesting and host calls, magic and version "
+       "unchanged, pins that settle",
+       true, true, &Storm});
   checks->push_back({"gui.interleaved", "two instances edited in turn give what each gives alone", true, true,
                      &Interleaved});
-  checks->push_back({"gui.deterministic", "two fresh instances given the same edits give bit-identical results",
-                     true, true, &Deterministic});
+  checks->push_back({"gui.deterministic",
+                     "two fresh instances given the same edits give bit-identical results", true, true,
+                     &Deterministic});
 }
 
 float GuiChecks::RandomValue(std::mt19937_64& random) {
-  static const float SPECIAL_VALUES[] = {0.0f, -0.0f, 1.0f, -1.0f, 0.5f, 10.0f,
-                                   std::numeric_limits<float>::infinity(), -std::numeric_limits<float>::infinity(),
-                                   std::numeric_limits<float>::quiet_NaN(), 1e-40f, 3e38f, -3e38f};
+  static const float SPECIAL_VALUES[] = {0.0f,
+                                         -0.0f,
+                                         1.0f,
+                                         -1.0f,
+                                         0.5f,
+                                         10.0f,
+                                         std::numeric_limits<float>::infinity(),
+                                         -std::numeric_limits<float>::infinity(),
+                                         std::numeric_limits<float>::quiet_NaN(),
+                                         1e-40f,
+                                         3e38f,
+                                         -3e38f};
   std::uniform_int_distribution<int> kind(0, 9);
   const int k = kind(random);
   if (k < 4) return std::uniform_real_distribution<float>(-100.0f, 100.0f)(random);
@@ -130,14 +145,17 @@ void GuiChecks::Apply(HostHarness& harness, int id, const Pins& pins, const Edit
   if (pins[static_cast<size_t>(edit.pin)].datatype == DT_FLOAT) {
     harness.Gui(id).EditFloat(edit.pin, edit.value);
   } else {
-    const double whole = std::isnan(edit.value) ? 0.0 : std::fmin(std::fmax(std::trunc(static_cast<double>(edit.value)), -1e9), 1e9);
+    const double whole = std::isnan(edit.value)
+                             ? 0.0
+                             : std::fmin(std::fmax(std::trunc(static_cast<double>(edit.value)), -1e9), 1e9);
     harness.Gui(id).EditInt(edit.pin, static_cast<int32_t>(whole));
   }
 }
 
 std::vector<uint32_t> GuiChecks::Snapshot(HostHarness& harness, int id, size_t pins) {
   std::vector<uint32_t> snapshot;
-  for (size_t i = 0; i < pins; ++i) snapshot.push_back(static_cast<uint32_t>(harness.Gui(id).Int(static_cast<int32_t>(i))));
+  for (size_t i = 0; i < pins; ++i)
+    snapshot.push_back(static_cast<uint32_t>(harness.Gui(id).Int(static_cast<int32_t>(i))));
   return snapshot;
 }
 
@@ -187,7 +205,8 @@ CheckResult GuiChecks::Unknown(CheckContext& context) {
     const std::string call = "GUI opcode " + std::to_string(opcode) + " (index " + std::to_string(index) +
                              ", value " + std::to_string(value) + ")";
     const uint64_t calls = harness.Callbacks();
-    const QXWord answer = harness.Gui(id).Dispatch(opcode, index, value, scratch, RandomValue(context.Random()));
+    const QXWord answer =
+        harness.Gui(id).Dispatch(opcode, index, value, scratch, RandomValue(context.Random()));
     if (answer != 0) return CheckResult::Fail(call, "0", std::to_string(answer));
     if (harness.Callbacks() != calls)
       return CheckResult::Fail(call, "no host call", std::to_string(harness.Callbacks() - calls) + " calls");
@@ -215,12 +234,13 @@ CheckResult GuiChecks::Storm(CheckContext& context) {
     if (id < 0) return CheckResult::Skip("makeModule(0, 2) gives no usable GUI instance");
     const std::vector<Edit> edits = RandomEdits(context.Random(), pins.size(), context.Size());
     for (size_t k = 0; k < edits.size(); ++k) {
-      const std::string call = std::string("echo ") + EchoName(echo) + ", edit " + std::to_string(k + 1) + ", " +
-                               Describe(pins, edits[k]);
+      const std::string call = std::string("echo ") + EchoName(echo) + ", edit " + std::to_string(k + 1) +
+                               ", " + Describe(pins, edits[k]);
       const uint64_t calls = harness.Callbacks();
       Apply(harness, id, pins, edits[k]);
       for (const auto trouble : {HostHarness::Trouble::DEPTH, HostHarness::Trouble::RECORD}) {
-        if (harness.HasProblems(trouble)) return CheckResult::Fail(call + ": " + harness.ProblemText(trouble));
+        if (harness.HasProblems(trouble))
+          return CheckResult::Fail(call + ": " + harness.ProblemText(trouble));
       }
       if (harness.Callbacks() - calls > bound)
         return CheckResult::Fail(call, "at most " + std::to_string(bound) + " host calls",
@@ -234,10 +254,11 @@ CheckResult GuiChecks::Storm(CheckContext& context) {
           float a, b;
           std::memcpy(&a, &settled[p], sizeof a);
           std::memcpy(&b, &again[p], sizeof b);
-          const bool same = pins[p].datatype == DT_FLOAT ? TextFormat::SameFloat(a, b) : settled[p] == again[p];
+          const bool same =
+              pins[p].datatype == DT_FLOAT ? TextFormat::SameFloat(a, b) : settled[p] == again[p];
           if (!same && remark.empty())
-            remark = call + ", reported again unchanged: expected the pins to stay " + Describe(pins, settled) +
-                     ", got " + Describe(pins, again);
+            remark = call + ", reported again unchanged: expected the pins to stay " +
+                     Describe(pins, settled) + ", got " + Describe(pins, again);
         }
       }
     }
@@ -282,8 +303,9 @@ CheckResult GuiChecks::Interleaved(CheckContext& context) {
       Apply(harness, turn.id, pins, turn.edit);
       const std::vector<uint32_t> got = Snapshot(harness, turn.id, pins.size());
       if (got != turn.expected)
-        return CheckResult::Fail(std::string("instance ") + turn.name + ", edit " + std::to_string(k + 1) + " (" +
-                                     Describe(pins, turn.edit) + ") with the other instance open beside it",
+        return CheckResult::Fail(std::string("instance ") + turn.name + ", edit " + std::to_string(k + 1) +
+                                     " (" + Describe(pins, turn.edit) +
+                                     ") with the other instance open beside it",
                                  Describe(pins, turn.expected) + " as alone", Describe(pins, got));
     }
   }
@@ -316,21 +338,22 @@ CheckResult GuiChecks::Deterministic(CheckContext& context) {
       return CheckResult::Skip("makeModule(0, 2) gives no usable GUI instance");
     for (size_t k = 0; k < edits.size(); ++k) {
       if (one.snapshots[k] != two.snapshots[k])
-        return CheckResult::Fail("second fresh instance, edit " + std::to_string(k + 1) + " (" +
-                                     Describe(pins, edits[k]) + ")",
-                                 Describe(pins, one.snapshots[k]) + " as the first",
-                                 Describe(pins, two.snapshots[k]));
+        return CheckResult::Fail(
+            "second fresh instance, edit " + std::to_string(k + 1) + " (" + Describe(pins, edits[k]) + ")",
+            Describe(pins, one.snapshots[k]) + " as the first", Describe(pins, two.snapshots[k]));
     }
     const size_t writes = std::min(one.writes.size(), two.writes.size());
     for (size_t w = 0; w < writes; ++w) {
       if (!SameWrites(one.writes[w], two.writes[w]))
-        return CheckResult::Fail("second fresh instance, write " + std::to_string(w + 1),
-                                 "pin " + std::to_string(one.writes[w].pin) + " = " + TextFormat::Float(one.writes[w].opt) +
-                                     " as the first",
-                                 "pin " + std::to_string(two.writes[w].pin) + " = " + TextFormat::Float(two.writes[w].opt));
+        return CheckResult::Fail(
+            "second fresh instance, write " + std::to_string(w + 1),
+            "pin " + std::to_string(one.writes[w].pin) + " = " + TextFormat::Float(one.writes[w].opt) +
+                " as the first",
+            "pin " + std::to_string(two.writes[w].pin) + " = " + TextFormat::Float(two.writes[w].opt));
     }
     if (one.writes.size() != two.writes.size())
-      return CheckResult::Fail("second fresh instance, the same edits", std::to_string(one.writes.size()) + " writes",
+      return CheckResult::Fail("second fresh instance, the same edits",
+                               std::to_string(one.writes.size()) + " writes",
                                std::to_string(two.writes.size()));
   }
   return CheckResult::Pass();

@@ -27,10 +27,12 @@ class GuiChecks {
   // A GUI instance for `pins`, integer pins typed as such; -1 if none.
   static int NewInstance(HostHarness& harness, const std::vector<CheckContext::Pin>& pins, GuiHost::Echo echo,
                          const std::vector<float>& start);
-  static void Apply(HostHarness& harness, int id, const std::vector<CheckContext::Pin>& pins, const Edit& edit);
+  static void Apply(HostHarness& harness, int id, const std::vector<CheckContext::Pin>& pins,
+                    const Edit& edit);
   // Every pin's 4 bytes as the host holds them.
   static std::vector<uint32_t> Snapshot(HostHarness& harness, int id, size_t pins);
-  static std::string Describe(const std::vector<CheckContext::Pin>& pins, const std::vector<uint32_t>& snapshot);
+  static std::string Describe(const std::vector<CheckContext::Pin>& pins,
+                              const std::vector<uint32_t>& snapshot);
   static std::string Describe(const std::vector<CheckContext::Pin>& pins, const Edit& edit);
 
  private:

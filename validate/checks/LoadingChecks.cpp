@@ -48,23 +48,23 @@ uint32_t Word(int32_t value) { return static_cast<uint32_t>(value); }
 }  // namespace
 
 void LoadingChecks::Add(std::vector<ValidationCheck>* checks) {
-  checks->push_back({"loading.exports", "the library loads and exports getModuleProperties and makeModule", false,
-                     false, &Exports});
-  checks->push_back({"loading.reload", "load, unload and load again; module 0 reads the same", false, false,
-                     &Reload});
+  checks->push_back({"loading.exports", "the library loads and exports getModuleProperties and makeModule",
+                     false, false, &Exports});
+  checks->push_back(
+      {"loading.reload", "load, unload and load again; module 0 reads the same", false, false, &Reload});
   checks->push_back({"loading.properties",
                      "module 0 exists, version 2230, 'extra' untouched, nothing written past the record, "
                      "identical on repeated calls",
                      false, true, &Properties});
-  checks->push_back({"loading.texts", "name, id and about are terminated, printable texts of bounded length", false, false,
-                     &Texts});
+  checks->push_back({"loading.texts", "name, id and about are terminated, printable texts of bounded length",
+                     false, false, &Texts});
   checks->push_back({"loading.time",
                      "loading the library and reading module 0 takes at most 100 ms (a warning), or a second "
                      "(a failure)",
                      false, false, &Time});
   checks->push_back({"loading.other-indices",
-                     "other indices are refused, with the framework version written all the same", true, false,
-                     &OtherIndices});
+                     "other indices are refused, with the framework version written all the same", true,
+                     false, &OtherIndices});
 }
 
 CheckResult LoadingChecks::Exports(CheckContext& context) {
@@ -79,8 +79,8 @@ CheckResult LoadingChecks::Exports(CheckContext& context) {
   if (context.GetPropertiesExport() == nullptr) missing = "getModuleProperties";
   if (context.MakeModuleExport() == nullptr) missing += missing.empty() ? "makeModule" : " and makeModule";
   if (!missing.empty()) {
-    CheckResult result = CheckResult::Fail("the library's exports", "getModuleProperties and makeModule",
-                                           "no " + missing);
+    CheckResult result =
+        CheckResult::Fail("the library's exports", "getModuleProperties and makeModule", "no " + missing);
     result.stop = true;
     return result;
   }
@@ -92,8 +92,10 @@ CheckResult LoadingChecks::Reload(CheckContext& context) {
   if (!context.Exported(&skip)) return skip;
   QXModuleProperties first{};
   if (!context.GetProperties(0, &first)) return CheckResult::Skip("getModuleProperties(0) answers false");
-  const std::string name = first.name != nullptr ? std::string(first.name, strnlen(first.name, MAX_NAME)) : "";
-  const std::string about = first.about != nullptr ? std::string(first.about, strnlen(first.about, MAX_ABOUT)) : "";
+  const std::string name =
+      first.name != nullptr ? std::string(first.name, strnlen(first.name, MAX_NAME)) : "";
+  const std::string about =
+      first.about != nullptr ? std::string(first.about, strnlen(first.about, MAX_ABOUT)) : "";
 
   context.Unload();
   std::string error;
@@ -103,10 +105,12 @@ CheckResult LoadingChecks::Reload(CheckContext& context) {
   QXModuleProperties second{};
   if (!context.GetProperties(0, &second))
     return CheckResult::Fail("getModuleProperties(0) after reloading", "true", "false");
-  const std::string name2 = second.name != nullptr ? std::string(second.name, strnlen(second.name, MAX_NAME)) : "";
+  const std::string name2 =
+      second.name != nullptr ? std::string(second.name, strnlen(second.name, MAX_NAME)) : "";
   const std::string about2 =
       second.about != nullptr ? std::string(second.about, strnlen(second.about, MAX_ABOUT)) : "";
-  if (name2 != name) return CheckResult::Fail("name after reloading", "\"" + name + "\"", "\"" + name2 + "\"");
+  if (name2 != name)
+    return CheckResult::Fail("name after reloading", "\"" + name + "\"", "\"" + name2 + "\"");
   if (about2 != about) return CheckResult::Fail("about after reloading", "the same text", "another");
   if (second.sdk_version != first.sdk_version || second.flags != first.flags)
     return CheckResult::Fail("version and flags after reloading", "unchanged", "changed");
@@ -127,10 +131,12 @@ CheckResult LoadingChecks::Properties(CheckContext& context) {
                              std::to_string(p.sdk_version));
   }
   if (Word(p.extra) != FILL_WORD)
-    return CheckResult::Fail("getModuleProperties(0) extra", "left as the host set it, " + TextFormat::Hex(FILL_WORD),
+    return CheckResult::Fail("getModuleProperties(0) extra",
+                             "left as the host set it, " + TextFormat::Hex(FILL_WORD),
                              TextFormat::Hex(Word(p.extra)));
   if (!GuardIntact(first))
-    return CheckResult::Fail("getModuleProperties(0)", "nothing written past the record's end", "a write there");
+    return CheckResult::Fail("getModuleProperties(0)", "nothing written past the record's end",
+                             "a write there");
 
   // The same answer every time: the host may ask whenever it likes.
   const int repeats = 8 + context.Size() / 16;
@@ -147,12 +153,14 @@ CheckResult LoadingChecks::Properties(CheckContext& context) {
     for (const auto& f : pointers) {
       if (f.was != f.now)
         return CheckResult::Fail("getModuleProperties(0), call " + std::to_string(i + 2) + ", " + f.field,
-                                 TextFormat::Pointer(f.was) + " as on the first call", TextFormat::Pointer(f.now));
+                                 TextFormat::Pointer(f.was) + " as on the first call",
+                                 TextFormat::Pointer(f.now));
     }
     if (q.flags != p.flags || q.sdk_version != p.sdk_version)
-      return CheckResult::Fail("getModuleProperties(0), call " + std::to_string(i + 2) + ", flags and version",
-                               std::to_string(p.flags) + " and " + std::to_string(p.sdk_version),
-                               std::to_string(q.flags) + " and " + std::to_string(q.sdk_version));
+      return CheckResult::Fail(
+          "getModuleProperties(0), call " + std::to_string(i + 2) + ", flags and version",
+          std::to_string(p.flags) + " and " + std::to_string(p.sdk_version),
+          std::to_string(q.flags) + " and " + std::to_string(q.sdk_version));
   }
   return CheckResult::Pass();
 }
@@ -179,8 +187,9 @@ CheckResult LoadingChecks::Texts(CheckContext& context) {
     // terminal or break a dialog's layout. Only the about text has lines.
     const std::string text(t.text, length);
     if (TextFormat::Printable(text, t.bound == MAX_ABOUT) != text)
-      return CheckResult::Fail(call, std::string("printable text") + (t.bound == MAX_ABOUT ? " (and line breaks)" : ""),
-                               "\"" + TextFormat::Printable(text) + "\"");
+      return CheckResult::Fail(
+          call, std::string("printable text") + (t.bound == MAX_ABOUT ? " (and line breaks)" : ""),
+          "\"" + TextFormat::Printable(text) + "\"");
   }
   return CheckResult::Pass();
 }
@@ -200,8 +209,9 @@ CheckResult LoadingChecks::OtherIndices(CheckContext& context) {
     if (context.GetProperties(index, &record.properties)) return CheckResult::Fail(call, "false", "true");
     const QXModuleProperties& p = record.properties;
     if (p.sdk_version != QX_SDK_VERSION)
-      return CheckResult::Fail(call + " sdk_version", std::to_string(QX_SDK_VERSION) + ", written for every index",
-                               Word(p.sdk_version) == FILL_WORD ? "nothing written" : std::to_string(p.sdk_version));
+      return CheckResult::Fail(
+          call + " sdk_version", std::to_string(QX_SDK_VERSION) + ", written for every index",
+          Word(p.sdk_version) == FILL_WORD ? "nothing written" : std::to_string(p.sdk_version));
     // Field by field: the record's padding is nobody's.
     if (!Untouched(p.name) || !Untouched(p.id) || !Untouched(p.about) || !Untouched(p.extra) ||
         !Untouched(p.flags) || !GuardIntact(record))
@@ -232,6 +242,7 @@ CheckResult LoadingChecks::Time(CheckContext& context) {
   const std::string call = "loading the library and getModuleProperties(0)";
   if (fastest > TOO_SLOW_LOAD) return CheckResult::Fail(call, "at most 1 s", took);
   if (fastest > SLOW_LOAD)
-    return CheckResult::Warn(call + " took " + took + ": a host's start waits for it; expected at most 100 ms");
+    return CheckResult::Warn(call + " took " + took +
+                             ": a host's start waits for it; expected at most 100 ms");
   return CheckResult::Pass(took);
 }

@@ -7,15 +7,15 @@
 namespace {
 
 std::string Allocations(uint64_t count, uint64_t bytes) {
-  return std::to_string(count) + (count == 1 ? " allocation" : " allocations") + " (" + std::to_string(bytes) +
-         " bytes)";
+  return std::to_string(count) + (count == 1 ? " allocation" : " allocations") + " (" +
+         std::to_string(bytes) + " bytes)";
 }
 
 }  // namespace
 
 void RealtimeChecks::Add(std::vector<ValidationCheck>* checks) {
-  checks->push_back({"realtime.gui-pin-change", "no heap allocation inside GUI_OP_PIN_VALUE_CHANGED", true, true,
-                     &Gui});
+  checks->push_back(
+      {"realtime.gui-pin-change", "no heap allocation inside GUI_OP_PIN_VALUE_CHANGED", true, true, &Gui});
   checks->push_back({"realtime.dsp-process", "no heap allocation inside a process call", false, true, &Dsp});
 }
 
@@ -40,8 +40,9 @@ CheckResult RealtimeChecks::Gui(CheckContext& context) {
       const uint64_t bytes = AllocationCounter::Bytes();
       GuiChecks::Apply(harness, id, pins, edit);
       if (AllocationCounter::Count() != count)
-        return CheckResult::Fail("GUI_OP_PIN_VALUE_CHANGED, " + GuiChecks::Describe(pins, edit), "no heap allocation",
-                                 Allocations(AllocationCounter::Count() - count, AllocationCounter::Bytes() - bytes));
+        return CheckResult::Fail(
+            "GUI_OP_PIN_VALUE_CHANGED, " + GuiChecks::Describe(pins, edit), "no heap allocation",
+            Allocations(AllocationCounter::Count() - count, AllocationCounter::Bytes() - bytes));
     }
   }
   harness.Close(id);
@@ -64,9 +65,9 @@ CheckResult RealtimeChecks::Dsp(CheckContext& context) {
     const uint64_t bytes = AllocationCounter::Bytes();
     host.Run(64);
     if (AllocationCounter::Count() != count)
-      return CheckResult::Fail("process_entry, block " + std::to_string(block + 1) + " of 64 samples",
-                               "no heap allocation",
-                               Allocations(AllocationCounter::Count() - count, AllocationCounter::Bytes() - bytes));
+      return CheckResult::Fail(
+          "process_entry, block " + std::to_string(block + 1) + " of 64 samples", "no heap allocation",
+          Allocations(AllocationCounter::Count() - count, AllocationCounter::Bytes() - bytes));
   }
   harness.Close(dsp);
   return CheckResult::Pass("counted by " + std::string(AllocationCounter::Mechanism()));

@@ -1,8 +1,8 @@
 #include "ThreadChecks.h"
 
 #include <cmath>
-#include <cstdio>
 #include <condition_variable>
+#include <cstdio>
 #include <cstring>
 #include <exception>
 #include <mutex>
@@ -153,17 +153,19 @@ std::string Difference(const std::vector<uint32_t>& alone, const std::vector<uin
     std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(words[at]));
     return std::string(text);
   };
-  return "word " + std::to_string(word + 1) + " of " + std::to_string(alone.size()) + " (its host calls, then its " +
-         "audio): " + hex(alone, word) + " alone, " + hex(together, word) + " at once";
+  return "word " + std::to_string(word + 1) + " of " + std::to_string(alone.size()) +
+         " (its host calls, then its " + "audio): " + hex(alone, word) + " alone, " + hex(together, word) +
+         " at once";
 }
 
 }  // namespace
 
 void ThreadChecks::Add(std::vector<ValidationCheck>* checks) {
-  checks->push_back({"threads.instances",
-                     "DSP instances processing on threads of their own at once, GUI instances edited on another: "
-                     "each gives what it gives alone",
-                     true, true, &Instances, 3});
+  checks->push_back(
+      {"threads.instances",
+       "DSP instances processing on threads of their own at once, GUI instances edited on another: "
+       "each gives what it gives alone",
+       true, true, &Instances, 3});
 }
 
 CheckResult ThreadChecks::Instances(CheckContext& context) {
@@ -229,7 +231,9 @@ CheckResult ThreadChecks::Instances(CheckContext& context) {
   for (std::thread& thread : threads) thread.join();
 
   std::string failures;
-  const auto fail = [&failures](const std::string& text) { failures += (failures.empty() ? "" : "\n") + text; };
+  const auto fail = [&failures](const std::string& text) {
+    failures += (failures.empty() ? "" : "\n") + text;
+  };
   for (size_t i = 0; i < together.size(); ++i) {
     const std::string who = "DSP instance " + std::to_string(i + 1) + " of " + std::to_string(DSP_THREADS) +
                             " on threads of their own";
@@ -240,8 +244,10 @@ CheckResult ThreadChecks::Instances(CheckContext& context) {
     const long block = FirstDifference(alone[i], together[i]);
     if (block >= 0) {
       const auto b = static_cast<size_t>(block);
-      fail(who + ", block " + std::to_string(block + 1) + ": expected the host calls and audio it gives alone, got " +
-           (b < together[i].size() && b < alone[i].size() ? Difference(alone[i][b], together[i][b]) : "fewer blocks"));
+      fail(who + ", block " + std::to_string(block + 1) +
+           ": expected the host calls and audio it gives alone, got " +
+           (b < together[i].size() && b < alone[i].size() ? Difference(alone[i][b], together[i][b])
+                                                          : "fewer blocks"));
     }
   }
   if (!gui_error.empty()) fail("GUI instances beside the DSP threads: " + gui_error);
@@ -250,9 +256,10 @@ CheckResult ThreadChecks::Instances(CheckContext& context) {
     const auto k = static_cast<size_t>(edit);
     fail("GUI instances beside the DSP threads, edit " + std::to_string(edit + 1) + " (" +
          GuiChecks::Describe(pins, edits[k]) + ")" + ": expected " +
-         (k < gui_alone.size() ? GuiChecks::Describe(pins, gui_alone[k]) : "no more edits") + " as alone, got " +
-         (k < gui_together.size() ? GuiChecks::Describe(pins, gui_together[k]) : "none"));
+         (k < gui_alone.size() ? GuiChecks::Describe(pins, gui_alone[k]) : "no more edits") +
+         " as alone, got " + (k < gui_together.size() ? GuiChecks::Describe(pins, gui_together[k]) : "none"));
   }
   if (!failures.empty()) return CheckResult::Fail(failures);
-  return CheckResult::Pass(std::to_string(DSP_THREADS) + " DSP threads, " + std::to_string(blocks) + " blocks each");
+  return CheckResult::Pass(std::to_string(DSP_THREADS) + " DSP threads, " + std::to_string(blocks) +
+                           " blocks each");
 }
