@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <memory>
-#include <random>
 #include <thread>
 #include <vector>
 
@@ -11,6 +10,7 @@
 #include "ChildRunner.h"
 #include "FuzzEpisode.h"
 #include "ReportChannel.h"
+#include "RunDefaults.h"
 #include "TextFormat.h"
 #include "TraceWriter.h"
 
@@ -24,15 +24,7 @@ double Since(Clock::time_point start) { return std::chrono::duration<double>(Clo
 
 Fuzzer::Fuzzer(Options options, std::ostream& out, std::ostream& err)
     : m_options(std::move(options)), m_out(out), m_err(err), m_token(ChildReport::NewToken()) {
-  if (!m_options.seed_given) {
-    std::random_device device;
-    m_options.seed = (static_cast<uint64_t>(device()) << 32 | device()) % 1000000000000ull;
-  }
-  if (m_options.program.empty()) m_options.program = ChildRunner::SelfPath();
-  if (m_options.jobs <= 0) {
-    const unsigned processors = std::thread::hardware_concurrency();
-    m_options.jobs = processors == 0 ? 1 : processors > 8 ? 8 : static_cast<int>(processors);
-  }
+  RunDefaults::Fill(&m_options);
 }
 
 int Fuzzer::RunEpisode(const std::string& module, uint64_t seed, int steps, const std::string& channel_number,

@@ -14,6 +14,7 @@
 #include "ChildReport.h"
 #include "ChildRunner.h"
 #include "ReportChannel.h"
+#include "RunDefaults.h"
 #include "TextFormat.h"
 #include "TraceWriter.h"
 #include "ValidationReport.h"
@@ -270,15 +271,7 @@ void Validator::RunRound(const std::string& path, uint64_t seed, TraceWriter* tr
 
 int Validator::Run() {
   const auto start = Clock::now();
-  if (!m_options.seed_given) {
-    std::random_device device;
-    m_options.seed = (static_cast<uint64_t>(device()) << 32 | device()) % 1000000000000ull;
-  }
-  if (m_options.program.empty()) m_options.program = ChildRunner::SelfPath();
-  if (m_options.jobs <= 0) {
-    const unsigned processors = std::thread::hardware_concurrency();
-    m_options.jobs = processors == 0 ? 1 : processors > 8 ? 8 : static_cast<int>(processors);
-  }
+  RunDefaults::Fill(&m_options);
   m_token = ChildReport::NewToken();
   TraceWriter trace;
   // Every report can be written, or nothing runs.
