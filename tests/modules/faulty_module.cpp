@@ -10,9 +10,14 @@
 #include <cstring>
 #include <new>
 #include <stdexcept>
+#include <string>
 #include <thread>
 
 #include "QXHostInterface.h"
+
+#if defined(FAULT_RELOAD_DIFFERS) && defined(_WIN32)
+#include <windows.h>
+#endif
 
 #ifndef FAULT_NAME
 #define FAULT_NAME "none"
@@ -45,6 +50,24 @@ char g_long_about[5001];
 struct AbortsWhenLoaded {
   AbortsWhenLoaded() { std::abort(); }
 } g_aborts_when_loaded;
+#endif
+#ifdef FAULT_RELOAD_DIFFERS
+// Counts the loads in the process's environment, which outlives the library:
+// a library loaded again describes itself otherwise.
+bool CountLoad() {
+  const char* name = "QX_FAULTY_RELOAD_DIFFERS_LOADS";
+#ifdef _WIN32
+  char before[8] = "";
+  GetEnvironmentVariableA(name, before, sizeof before);
+  SetEnvironmentVariableA(name, "1");
+#else
+  const char* value = std::getenv(name);
+  const std::string before = value != nullptr ? value : "";
+  setenv(name, "1", 1);
+#endif
+  return before[0] != '\0';
+}
+const bool g_loaded_before = CountLoad();
 #endif
 [[maybe_unused]] float* volatile g_sink = nullptr;
 [[maybe_unused]] int* volatile g_nowhere = nullptr;
@@ -308,6 +331,9 @@ extern "C" QX_EXPORT bool QX_CALL getModuleProperties(int32_t index, QXModulePro
 #ifdef FAULT_LONG_ABOUT
   std::memset(g_long_about, 'x', sizeof g_long_about - 1);
   properties->about = g_long_about;
+#endif
+#ifdef FAULT_RELOAD_DIFFERS
+  if (g_loaded_before) properties->about = "Faulty module 1.0, loaded again";
 #endif
   properties->flags = 256;
   return true;
