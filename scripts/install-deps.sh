@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(cmake ninja-build g++ clang lld libclang-rt-14-dev libgtest-dev googletest libsndfile1-dev
           libbenchmark-dev g++-multilib qemu-user g++-mingw-w64-i686 g++-mingw-w64-x86-64
           binutils-mingw-w64-i686 wine64 zip
-          nlohmann-json3-dev libcli11-dev librapidxml-dev python3)
+          nlohmann-json3-dev libcli11-dev librapidxml-dev python3 clang-format clang-tidy)
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
