@@ -6,6 +6,7 @@
 #include "Module.h"
 #include "ModuleIdentity.h"
 #include "QXHostInterface.h"
+#include "QXModuleExports.h"
 #include "QXVersion.h"
 
 namespace {
@@ -16,35 +17,10 @@ const char ABOUT[] = QX_MODULE_ID ", version " QX_VERSION_MAJOR_MINOR_TEXT "\n\n
 
 }  // namespace
 
-extern "C" QX_EXPORT bool QX_CALL getModuleProperties(int32_t index, QXModuleProperties* properties) {
-  if (properties == nullptr) return false;
-  properties->sdk_version = QX_SDK_VERSION;  // for every index, the refused ones too
-  if (index != 0) return false;
-  properties->name = ID;
-  properties->id = ID;
-  properties->about = ABOUT;
-  properties->flags = QX_MODULE_FLAGS;
-  return true;
-}
-
-extern "C" QX_EXPORT void* QX_CALL makeModule(int32_t index, int32_t type, qxaudioMaster callback,
-                                              QXWord host_data) {
-  if (index != 0) return nullptr;
-  // A failed allocation or constructor releases the storage (the new-expression
-  // does) and the host gets null instead of an exception.
-  try {
-    switch (type) {
-      case QX_INSTANCE_DSP:
-        return (new Module(callback, host_data))->ModuleStruct();
-      case QX_INSTANCE_GUI:
-        return (new GuiModule(callback, host_data))->GuiStruct();
-      default:
-        return nullptr;
-    }
-  } catch (...) {
-    return nullptr;
-  }
-}
+// getModuleProperties gives the framework version for every index, the refused
+// ones too; makeModule gives null instead of an exception when an allocation
+// or a constructor fails.
+QX_MODULE_EXPORTS(Module, GuiModule, ID, ABOUT)
 
 static_assert(std::is_same<decltype(&getModuleProperties), QXGetModulePropertiesFunction>::value,
               "getModuleProperties has the host's signature");

@@ -2,8 +2,8 @@
 // module: its DSP class, its GUI class, its ID and its about text. One source
 // file of the module writes
 //     QX_MODULE_EXPORTS(GainModule, GainGui, "Gain", "Gain, version 1.0\n\nA gain.")
-// at file scope; ID and ABOUT are string literals (the host keeps pointers
-// to them while the library is loaded).
+// at file scope; ID and ABOUT are string literals or arrays of static
+// storage (the host keeps pointers to them while the library is loaded).
 #ifndef QX_SDK2_QXMODULEEXPORTS_H
 #define QX_SDK2_QXMODULEEXPORTS_H
 
