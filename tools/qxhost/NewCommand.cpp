@@ -14,7 +14,10 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const char CMAKE_LISTS[] = R"(# @NAME@: a module of the host format, on the SDK's package qx_sdk2.
+// The project's files, with @NAME@, @UPPER@ (the name in capitals) and @SDK@
+// (the SDK's folder) to fill in.
+// clang-format off
+const char CMAKE_LISTS[] = R"txt(# @NAME@: a module of the host format, on the SDK's package qx_sdk2.
 #   cmake -S . -B build -DCMAKE_PREFIX_PATH=<the SDK's folder>
 #   cmake --build build && ctest --test-dir build
 cmake_minimum_required(VERSION 3.25)
@@ -36,21 +39,21 @@ if(TARGET qx_sdk2::qxhost AND NOT CMAKE_CROSSCOMPILING)
            ${CMAKE_CURRENT_SOURCE_DIR}/test/sine.wav ${CMAKE_CURRENT_BINARY_DIR}/process.wav
            "Level (dB)=-6" "Level (dB)=0@0.05")
 endif()
-)";
+)txt";
 
-const char MODULE_H[] = R"(// The DSP side of @NAME@: one audio input, one audio output and "Level (dB)",
+const char MODULE_H[] = R"txt(// The DSP side of @NAME@: one audio input, one audio output and "Level (dB)",
 // a control pin shared with the GUI side. The host writes the pin's variable
 // and reports the change as an event at its sample; from that sample on the
 // output has the new level.
-#ifndef @UPPER @_MODULE_H
-#define @UPPER @_MODULE_H
+#ifndef @UPPER@_MODULE_H
+#define @UPPER@_MODULE_H
 
 #include <cstdint>
 
 #include "QXModule_base.h"
 #include "QXPin.h"
 
-           class @NAME @Module : public QXModule_base {
+class @NAME@Module : public QXModule_base {
  public:
   // DSP pin ids, which are also the pins' places in the description list
   // (every pin here is a DSP pin, so the host's pin indices are the same).
@@ -59,13 +62,12 @@ const char MODULE_H[] = R"(// The DSP side of @NAME@: one audio input, one audio
   static constexpr float MIN_DB = -96.0f;
   static constexpr float MAX_DB = 12.0f;
 
-  @NAME @Module(::qxaudioMaster callback, QXWord host_data) : QXModule_base(callback, host_data) {
-  }
+  @NAME@Module(::qxaudioMaster callback, QXWord host_data) : QXModule_base(callback, host_data) {}
 
-  bool GetPinProperties(int32_t index, QXPinProperties * properties) override;
+  bool GetPinProperties(int32_t index, QXPinProperties* properties) override;
   // Installs Process, lets the base build the pins, keeps the buffers' addresses.
   void Open() override;
-  void OnPinStatusChange(QXPin * pin) override;
+  void OnPinStatusChange(QXPin* pin) override;
   // out = in * level over [offset, offset + count), nothing else; no
   // allocation, no lock: it runs on the audio thread.
   void Process(int32_t offset, int32_t count);
@@ -80,12 +82,11 @@ const char MODULE_H[] = R"(// The DSP side of @NAME@: one audio input, one audio
 };
 
 #endif  // @UPPER@_MODULE_H
-)";
+)txt";
 
-const char MODULE_CPP[] = R"(#include "@NAME@Module.h"
+const char MODULE_CPP[] = R"txt(#include "@NAME@Module.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 
 bool @NAME@Module::GetPinProperties(int32_t index, QXPinProperties* properties) {
@@ -94,26 +95,23 @@ bool @NAME@Module::GetPinProperties(int32_t index, QXPinProperties* properties) 
     int32_t direction;
     int32_t datatype;
     int32_t flags;
-  } PINS_TABLE[PINS] = {
+  } TABLE[PINS] = {
       {"In", DR_IN, DT_FSAMPLE, 0},
       {"Out", DR_OUT, DT_FSAMPLE, 0},
       // Set on the GUI side, read on the DSP side.
-      {"Level (dB)", DR_IN, DT_FLOAT, IO_UI_COMMUNICATION | IO_UI_DSP_SHARED
-}
-,
-}
-;
-if (index < 0 || index >= PINS) return false;
-properties->name = PINS_TABLE[index].name;
-properties->direction = PINS_TABLE[index].direction;
-properties->datatype = PINS_TABLE[index].datatype;
-properties->flags = PINS_TABLE[index].flags;
-properties->variable_address = index == LEVEL ? &m_level_db : nullptr;
-return true;
+      {"Level (dB)", DR_IN, DT_FLOAT, IO_UI_COMMUNICATION | IO_UI_DSP_SHARED},
+  };
+  if (index < 0 || index >= PINS) return false;
+  properties->name = TABLE[index].name;
+  properties->direction = TABLE[index].direction;
+  properties->datatype = TABLE[index].datatype;
+  properties->flags = TABLE[index].flags;
+  properties->variable_address = index == LEVEL ? &m_level_db : nullptr;
+  return true;
 }
 
-void @NAME @Module::Open() {
-  SetProcessFunction(static_cast<QXProcessFunction>(&@NAME @Module::Process));
+void @NAME@Module::Open() {
+  SetProcessFunction(static_cast<QXProcessFunction>(&@NAME@Module::Process));
   QXModule_base::Open();
   // Without its pins (no host callback) the module processes nothing.
   const bool pins = PinCount() >= PINS;
@@ -122,28 +120,28 @@ void @NAME @Module::Open() {
   TakeLevel();
 }
 
-void @NAME @Module::OnPinStatusChange(QXPin* pin) {
+void @NAME@Module::OnPinStatusChange(QXPin* pin) {
   if (pin->Id() == LEVEL) TakeLevel();
 }
 
-void @NAME @Module::TakeLevel() {
+void @NAME@Module::TakeLevel() {
   // A value that is no number keeps the level as it is. The change is taken
   // at once; a module that must not click ramps to it (see the gain example).
   if (!std::isfinite(m_level_db)) return;
   m_factor = std::pow(10.0f, std::min(std::max(m_level_db, MIN_DB), MAX_DB) / 20.0f);
 }
 
-void @NAME @Module::Process(int32_t offset, int32_t count) {
+void @NAME@Module::Process(int32_t offset, int32_t count) {
   if (m_in == nullptr || m_out == nullptr) return;
   for (int32_t i = offset; i < offset + count; ++i) m_out[i] = m_in[i] * m_factor;
 }
-)";
+)txt";
 
-const char GUI_H[] = R"(// The GUI side of @NAME@: keeps "Level (dB)" within the range the DSP side
+const char GUI_H[] = R"txt(// The GUI side of @NAME@: keeps "Level (dB)" within the range the DSP side
 // uses, writing back a value outside it. The host may report that write back
 // at once, from inside it: the guard ignores it.
-#ifndef @UPPER @_GUI_H
-#define @UPPER @_GUI_H
+#ifndef @UPPER@_GUI_H
+#define @UPPER@_GUI_H
 
 #include <cstdint>
 
@@ -154,21 +152,19 @@ class @NAME@Gui : public QXGUI_base {
   // The pin's index as the host numbers the module's pins.
   static constexpr int32_t LEVEL_PIN = 2;
 
-  @NAME @Gui(::qxaudioMaster callback, QXWord host_data) : QXGUI_base(callback, host_data) {
-  }
-  void OnPinValueChanged(QXGuiPin * pin) override;
+  @NAME@Gui(::qxaudioMaster callback, QXWord host_data) : QXGUI_base(callback, host_data) {}
+  void OnPinValueChanged(QXGuiPin* pin) override;
 
  private:
   bool m_busy = false;  // inside OnPinValueChanged
 };
 
 #endif  // @UPPER@_GUI_H
-)";
+)txt";
 
-const char GUI_CPP[] = R"(#include "@NAME@Gui.h"
+const char GUI_CPP[] = R"txt(#include "@NAME@Gui.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <cmath>
 
 #include "@NAME@Module.h"
@@ -186,9 +182,9 @@ void @NAME@Gui::OnPinValueChanged(QXGuiPin* pin) {
       std::isnan(db) ? 0.0f : std::min(std::max(db, @NAME@Module::MIN_DB), @NAME@Module::MAX_DB);
   if (held != db) pin->SetValueFloat(held);
 }
-)";
+)txt";
 
-const char EXPORTS_CPP[] = R"(// The library's two exports: module 0 is @NAME@.
+const char EXPORTS_CPP[] = R"txt(// The library's two exports: module 0 is @NAME@.
 #include "@NAME@Gui.h"
 #include "@NAME@Module.h"
 #include "QXModuleExports.h"
@@ -196,9 +192,9 @@ const char EXPORTS_CPP[] = R"(// The library's two exports: module 0 is @NAME@.
 QX_MODULE_EXPORTS(@NAME@Module, @NAME@Gui, "@NAME@",
                   "@NAME@, version 1.0\n\nAn audio level in decibels, set from the GUI and taken by the DSP "
                   "side at the sample of the change.")
-)";
+)txt";
 
-const char README[] = R"(# @NAME@
+const char README[] = R"txt(# @NAME@
 
 A module for the modular audio host, made by `qxhost new`: an audio input, an
 audio output and a control pin, "Level (dB)", that the GUI side keeps within
@@ -226,7 +222,8 @@ version), checked without loading it:
 Copy `build-win32/release/@NAME@.qxm` into the host's module folder; keep
 `@NAME@.qxm.debug` to read a crash report. The SDK's guide,
 `share/qx_sdk2/MODULE_AUTHORS.md`, says what a module must and must not do.
-)";
+)txt";
+// clang-format on
 
 std::string Fill(std::string text, const std::string& name, const std::string& sdk) {
   std::string upper;
