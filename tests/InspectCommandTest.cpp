@@ -34,21 +34,6 @@ struct Inspect {
   std::string out, err;
 };
 
-std::string Bytes(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void Write(const std::string& path, const std::string& bytes) {
-  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
-}
-
-std::string Scratch(const std::string& name) {
-  const auto dir = std::filesystem::temp_directory_path() / "qx-inspect-test";
-  std::filesystem::create_directories(dir);
-  return (dir / name).string();
-}
-
 TEST(ModuleFile, Crc32IsTheOneOfADebugLink) {
   EXPECT_EQ(ModuleFile::Crc32("123456789"), 0xCBF43926u);
   EXPECT_EQ(ModuleFile::Crc32(""), 0u);
@@ -79,6 +64,21 @@ TEST(QXHostInspect, RefusesWhatIsNoModuleFile) {
 #ifdef QX_PE_TEST_DIR
 
 const std::string PE = QX_PE_TEST_DIR;
+
+std::string Bytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+void Write(const std::string& path, const std::string& bytes) {
+  std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+}
+
+std::string Scratch(const std::string& name) {
+  const auto dir = std::filesystem::temp_directory_path() / "qx-inspect-test";
+  std::filesystem::create_directories(dir);
+  return (dir / name).string();
+}
 
 TEST(QXHostInspect, AReleasedPeFilePassesTheReleaseRules) {
   const std::string file = PE + "/release/good.qxm";
