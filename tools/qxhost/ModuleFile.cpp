@@ -233,7 +233,8 @@ bool ModuleFile::ParsePe(const Reader& in, uint32_t pe, std::string* error) {
     *rva = 0;
     *size = 0;
     if (index >= directory_count) return false;
-    return in.Get(directories + 8 * index, rva) && in.Get(directories + 8 * index + 4, size) && *rva != 0;
+    return in.Get(directories + uint64_t{8} * index, rva) &&
+           in.Get(directories + uint64_t{8} * index + 4, size) && *rva != 0;
   };
 
   std::vector<PeSection> table;
@@ -292,7 +293,7 @@ bool ModuleFile::ParsePe(const Reader& in, uint32_t pe, std::string* error) {
     }
     for (uint32_t i = 0; i < functions; ++i) {
       uint32_t address = 0;
-      if (in.Get(at + 4 * i, &address) && address != 0) ++export_entries;
+      if (in.Get(at + uint64_t{4} * i, &address) && address != 0) ++export_entries;
     }
     if (names != 0 && !at_rva(names_rva, names * 4, &at)) {
       *error = "its export name table lies outside its sections";
@@ -302,7 +303,7 @@ bool ModuleFile::ParsePe(const Reader& in, uint32_t pe, std::string* error) {
       uint32_t name_rva = 0;
       uint64_t name_at = 0;
       std::string name;
-      if (!in.Get(at + 4 * i, &name_rva) || !at_rva(name_rva, 1, &name_at) ||
+      if (!in.Get(at + uint64_t{4} * i, &name_rva) || !at_rva(name_rva, 1, &name_at) ||
           !in.Text(name_at, MAX_NAME, &name)) {
         *error = "an export's name lies outside its sections";
         return false;
@@ -413,13 +414,13 @@ void ModuleFile::ReadVersion(const Reader& in, uint32_t offset, uint32_t size) {
   uint32_t signature = 0, words[4] = {0, 0, 0, 0};
   Version v;
   in.Get(root.value, &signature);
-  for (uint32_t i = 0; i < 4; ++i) in.Get(root.value + 8 + 4 * i, &words[i]);
+  for (uint32_t i = 0; i < 4; ++i) in.Get(root.value + 8 + uint64_t{4} * i, &words[i]);
   in.Get(root.value + 36, &v.file_type);
   if (signature != 0xFEEF04BDu) {
     version_error = "its version resource has no VS_FIXEDFILEINFO";
     return;
   }
-  for (int i = 0; i < 2; ++i) {
+  for (size_t i = 0; i < 2; ++i) {
     v.file[2 * i] = static_cast<uint16_t>(words[i] >> 16);
     v.file[2 * i + 1] = static_cast<uint16_t>(words[i] & 0xFFFF);
     v.product[2 * i] = static_cast<uint16_t>(words[2 + i] >> 16);
