@@ -96,8 +96,9 @@ TEST(QXHostNew, AnEmptyFolderIsTaken) {
 
 TEST(QXHostNew, RefusesNamesThatAreNoIdentifiers) {
   const fs::path dir = Fresh("names");
-  for (const std::string name :
-       {"", "1st", "_x", "my-module", "a b", "caf\xc3\xa9", "x/y", std::string(65, 'a')}) {
+  const std::vector<std::string> names = {"",    "1st",         "_x",  "my-module",
+                                          "a b", "caf\xc3\xa9", "x/y", std::string(65, 'a')};
+  for (const std::string& name : names) {
     New run(name, dir);
     EXPECT_EQ(run.code, 2) << name;
     EXPECT_NE(run.err.find("cannot name a module"), std::string::npos) << name << ": " << run.err;
