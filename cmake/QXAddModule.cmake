@@ -111,7 +111,7 @@ function(qx_module_release target)
       string(REPLACE "\"" "\"\"" ${text} "${${text}}")
     endforeach()
     set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
-    file(CONFIGURE OUTPUT ${rc} @ONLY CONTENT [=[
+    file(CONFIGURE OUTPUT ${rc} CONTENT [=[
 // The Windows version resource of @id@.qxm, made by qx_module_release.
 #include <winver.h>
 
@@ -141,7 +141,7 @@ BEGIN
     VALUE "Translation", 0x409, 1200
   END
 END
-]=])
+]=] @ONLY)
     target_sources(${target} PRIVATE ${rc})
   endif()
 
