@@ -68,7 +68,11 @@ TEST(QXHostNew, WritesAProjectOnThePackageAndThenRefusesToWriteAgain) {
   EXPECT_NE(Read(dir / "Echo_2Module.h").find("#ifndef ECHO_2_MODULE_H"), std::string::npos);
   EXPECT_NE(Read(dir / "Echo_2Exports.cpp").find("QX_MODULE_EXPORTS(Echo_2Module, Echo_2Gui, \"Echo_2\","),
             std::string::npos);
-  EXPECT_EQ(Read(dir / "README.md").find("@"), std::string::npos) << "a placeholder left";
+  for (const auto& file : NewCommand::Files("Echo_2", "/sdk")) {
+    for (const char* placeholder : {"@NAME@", "@UPPER@", "@SDK@"})
+      EXPECT_EQ(file.second.find(placeholder), std::string::npos) << file.first << ": " << placeholder;
+  }
+  EXPECT_NE(Read(dir / "README.md").find("-DCMAKE_PREFIX_PATH="), std::string::npos);
   // A WAV file of 4800 16-bit samples.
   const std::string wav = Read(dir / "test/sine.wav");
   EXPECT_EQ(wav.size(), 44u + 9600u);
