@@ -24,6 +24,8 @@ ccache_counts() {
     END { print hits + 0, misses + 0 }'
 }
 read -r hits_before misses_before < <(ccache_counts)
+# Each preset's tests side by side, one per core (the large suites are sharded).
+export CTEST_PARALLEL_LEVEL="${CTEST_PARALLEL_LEVEL:-$(nproc)}"
 
 stages=("$@")
 ((${#stages[@]})) || stages=(lint debug tsan release i686-linux win64 win32 sdk reproducible win32-run fuzz)

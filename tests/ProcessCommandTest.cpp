@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "QXHostRun.h"
+#include "UniqueTempPath.h"
 
 #if QX_HAVE_SNDFILE
 #include <sndfile.h>
@@ -18,9 +19,7 @@
 
 namespace {
 
-std::string TempPath(const std::string& name) {
-  return (std::filesystem::temp_directory_path() / ("qx-process-test-" + name)).string();
-}
+std::string TempPath(const std::string& name) { return UniqueTempPath("qx-process-test-", name); }
 
 #if QX_HAVE_SNDFILE
 
