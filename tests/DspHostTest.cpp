@@ -289,9 +289,11 @@ TEST(DspHost, APostForAClockAlreadyPastIsLateAndNamesItsCall) {
     int32_t ahead;
     const char* first;
   } cases[] = {
-      {-1, "process_entry(offset 0, count 64) at clock 64 posted an event (type 2) for clock 63, already past"},
-      {5, "process_entry(offset 0, count 64) at clock 0 posted an event (type 2) for clock 5, inside the "
-          "stretch that call processes"},
+      {-1,
+       "process_entry(offset 0, count 64) at clock 64 posted an event (type 2) for clock 63, already past"},
+      {5,
+       "process_entry(offset 0, count 64) at clock 0 posted an event (type 2) for clock 5, inside the "
+       "stretch that call processes"},
   };
   for (const auto& c : cases) {
     DspHost host(0, 64);
@@ -306,9 +308,9 @@ TEST(DspHost, APostForAClockAlreadyPastIsLateAndNamesItsCall) {
     EXPECT_EQ(host.FirstLateEvent(), c.first);
     // The posts for the calls' own clocks still came back, each right after its call.
     const uint32_t start = host.Clock() - 128;
-    EXPECT_EQ(module->trace, (std::vector<std::string>{"process 0 64", "data " + std::to_string(start) + " 1 0",
-                                                       "process 0 64",
-                                                       "data " + std::to_string(start + 64) + " 1 0"}));
+    EXPECT_EQ(module->trace,
+              (std::vector<std::string>{"process 0 64", "data " + std::to_string(start) + " 1 0",
+                                        "process 0 64", "data " + std::to_string(start + 64) + " 1 0"}));
     EXPECT_EQ(host.Close(), 1);
   }
 }

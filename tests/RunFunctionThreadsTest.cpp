@@ -123,7 +123,8 @@ TEST(RunFunctionThreads, EveryPostRunsWhileTheHostAnnouncesFormatsOnAnotherThrea
   setup.join();
 
   EXPECT_EQ(audio.overflow, 0);
-  for (int n = 0; n < FUNCTIONS; ++n) EXPECT_EQ(module->runs[static_cast<size_t>(n)], ROUNDS) << "Run<" << n << ">";
+  for (int n = 0; n < FUNCTIONS; ++n)
+    EXPECT_EQ(module->runs[static_cast<size_t>(n)], ROUNDS) << "Run<" << n << ">";
   if (counting) {
     EXPECT_EQ(allocations, 0u) << "allocations on the audio thread";
   }

@@ -45,8 +45,7 @@ void DspChecks::Add(std::vector<ValidationCheck>* checks) {
   checks->push_back({"dsp.lifecycle",
                      "open answers 0, process runs, close answers 1; magic and version unchanged; no event "
                      "posted for a clock already past (a warning)",
-                     false,
-                     true, &Lifecycle});
+                     false, true, &Lifecycle});
   checks->push_back(ProcessFormats::Check());
 }
 
