@@ -196,6 +196,10 @@ int ProcessCommand::Run(std::ostream& out, std::ostream& err) {
     }
   }
   if (progress) err << "\n";
+  // Events the module posted for a clock already past are lost: say so.
+  if (host.LateEvents() > 0)
+    err << "qxhost: warning: " << host.LateEvents()
+        << " event(s) never delivered; the first: " << TextFormat::Printable(host.FirstLateEvent()) << "\n";
   host.Close();
   out << TextFormat::Printable(m_output) << ": " << done << " samples at " << in_info.samplerate << " Hz, "
       << outputs.size() << (outputs.size() == 1 ? " channel" : " channels") << " from " << inputs.size()
