@@ -43,8 +43,9 @@ void DspChecks::Add(std::vector<ValidationCheck>* checks) {
        "IO_PATCH_STORE rule",
        false, false, &PinList});
   checks->push_back({"dsp.lifecycle",
-                     "open answers 0, process runs, close answers 1; magic and version unchanged", false,
-                     true, &Lifecycle});
+                     "open answers 0, process runs, close answers 1; magic and version unchanged; the "
+                     "events pending stay within the host's bound",
+                     false, true, &Lifecycle});
   checks->push_back(ProcessFormats::Check());
 }
 
@@ -161,9 +162,15 @@ CheckResult DspChecks::Lifecycle(CheckContext& context) {
     const QXWord answer = host.Dispatch(s.opcode, 0, s.value, nullptr, s.opt);
     if (answer != 0) return CheckResult::Fail(Op(s.opcode), "0", std::to_string(answer));
   }
-  for (int block = 0; block < 4 + context.Size() / 16; ++block) host.Run(64);
+  // A module that floods the host is told at its first block: a flood of
+  // posts takes time, which must not run into the time limit.
+  for (int block = 0; block < 4 + context.Size() / 16 && host.RefusedEvents() == 0; ++block) host.Run(64);
   if (harness.HasProblems(HostHarness::Trouble::RECORD))
     return CheckResult::Fail(harness.ProblemText(HostHarness::Trouble::RECORD));
+  if (host.RefusedEvents() > 0)
+    return CheckResult::Fail("HOST_OP_ADD_EVENT",
+                             "at most " + std::to_string(DspHost::MAX_PENDING_EVENTS) + " events pending",
+                             std::to_string(host.RefusedEvents()) + " posts beyond them, refused");
   const QXWord closed = harness.Close(dsp);
   if (closed != 1) return CheckResult::Fail("DSP_OP_CLOSE", "1", std::to_string(closed));
   return CheckResult::Pass();
