@@ -41,7 +41,7 @@ class DspHost {
   // delivered): an event at every sample of two of the largest blocks. A post
   // beyond it is refused, so a module that floods the host costs it bounded
   // memory and time.
-  static constexpr size_t MAX_PENDING_EVENTS = 2 * MAX_BLOCK;
+  static constexpr size_t MAX_PENDING_EVENTS = 2 * static_cast<size_t>(MAX_BLOCK);
   static_assert(MAX_PENDING_EVENTS == 8192, "the bound that QXHostInterface.h and the README state");
 
   // Buffers of `capacity` samples (at least `block_size`; 0 for exactly

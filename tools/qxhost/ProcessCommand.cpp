@@ -89,11 +89,12 @@ bool DeclaredFrames(const std::string& path, int64_t* frames) {
         unsigned char format[16];
         if (std::fread(format, 1, sizeof format, file) != sizeof format) break;
         block_align = static_cast<uint32_t>(format[12]) | static_cast<uint32_t>(format[13]) << 8;
-        if (std::fseek(file, static_cast<long>(size - 16 + (size & 1)), SEEK_CUR) != 0) break;
+        if (std::fseek(file, static_cast<long>(size) - 16 + static_cast<long>(size & 1), SEEK_CUR) != 0)
+          break;
       } else if (std::memcmp(chunk, "data", 4) == 0) {
         found = block_align > 0 && size != 0xFFFFFFFFu;
         if (found) *frames = static_cast<int64_t>(size / block_align);
-      } else if (std::fseek(file, static_cast<long>(size + (size & 1)), SEEK_CUR) != 0) {
+      } else if (std::fseek(file, static_cast<long>(size) + static_cast<long>(size & 1), SEEK_CUR) != 0) {
         break;
       }
     }
