@@ -364,6 +364,20 @@ TEST(QXHostProcess, AFileShorterThanItsHeaderSaysGetsAWarning) {
   EXPECT_EQ(whole.err, "");
 }
 
+TEST(QXHostProcess, AModuleThatFloodsTheHostIsRefusedBeyondTheBoundAndTold) {
+  // 100000 events a process call, for a clock far ahead: the host keeps 8192.
+  Folder folder("storm");
+  WriteSine(folder / "in.wav", 8000, 0.5, -6.0);
+  QXHostRun run({"process", QXHostRun::Module("event_storm.qxm"), folder / "in.wav", folder / "out.wav"},
+                120.0);
+  EXPECT_EQ(run.code, 0) << run.err;
+  EXPECT_NE(run.err.find(" events beyond the 8192 the host keeps pending; they were refused"),
+            std::string::npos)
+      << run.err;
+  SF_INFO info{};
+  EXPECT_EQ(ReadChannel(folder / "out.wav", &info).size(), 4000u);
+}
+
 TEST(QXHostProcess, ALoadErrorShowsThePathEscaped) {
   Folder folder("load-error");
   WriteWav(folder / "in.wav", 8000, Ramp(10), 10);

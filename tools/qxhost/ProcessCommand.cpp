@@ -272,6 +272,9 @@ int ProcessCommand::Run(std::ostream& out, std::ostream& err) {
     }
   }
   if (progress) err << "\n";
+  if (host.RefusedEvents() > 0)
+    err << "qxhost: warning: " << module << " posted " << host.RefusedEvents() << " events beyond the "
+        << DspHost::MAX_PENDING_EVENTS << " the host keeps pending; they were refused\n";
   host.Close();
   // libsndfile writes the header's sizes when it closes the file.
   const int closed = sf_close(output.release());
