@@ -84,8 +84,9 @@ QXWord DspHost::Answer(void* record, int32_t opcode, int32_t index, int32_t valu
       return static_cast<QXWord>(static_cast<uintptr_t>(m_buffer_clock));
     case HOST_OP_ADD_EVENT:
       // The record is the instance's: copy it during the call.
-      if (ptr != nullptr && TakePost(*static_cast<const QXEvent*>(ptr)))
-        m_events.push_back(*static_cast<const QXEvent*>(ptr));
+      if (ptr != nullptr && TakePost(*static_cast<const QXEvent*>(ptr)) &&
+          !Post(*static_cast<const QXEvent*>(ptr)))
+        ++m_refused_events;
       return 0;
     case HOST_OP_PROCESS_FUNCTION_CHANGED:
       if (m_record != nullptr) m_process_entry = m_record->process_entry;
@@ -98,6 +99,12 @@ QXWord DspHost::Answer(void* record, int32_t opcode, int32_t index, int32_t valu
     default:
       return 0;
   }
+}
+
+bool DspHost::Post(const QXEvent& event) {
+  if (m_events.size() >= MAX_PENDING_EVENTS) return false;
+  m_events.push_back(event);
+  return true;
 }
 
 void DspHost::Attach(QXModuleStruct* record) {

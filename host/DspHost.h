@@ -1,6 +1,6 @@
 // The reference host's DSP side: answers one DSP instance's callback, keeps the
 // sample clock, owns the audio buffers, queues the events the instance posts
-// and delivers each at its clock, sets control pins at a clock, and runs the
+// (a bounded number) and delivers each at its clock, sets control pins at a clock, and runs the
 // process function block by block as a real host does. Every call is logged.
 #ifndef HOST_DSPHOST_H
 #define HOST_DSPHOST_H
@@ -37,6 +37,12 @@ class DspHost {
   // Samples on either side of each buffer that only the host touches: a write
   // there is a module's write outside its buffer.
   static constexpr int32_t GUARD = 64;
+  // Most events pending at once (posted by the instance or the host, not yet
+  // delivered): an event at every sample of two of the largest blocks. A post
+  // beyond it is refused, so a module that floods the host costs it bounded
+  // memory and time.
+  static constexpr size_t MAX_PENDING_EVENTS = 2 * static_cast<size_t>(MAX_BLOCK);
+  static_assert(MAX_PENDING_EVENTS == 8192, "the bound that QXHostInterface.h and the README state");
 
   // Buffers of `capacity` samples (at least `block_size`; 0 for exactly
   // `block_size`), made here once: their addresses never change, so an
@@ -103,8 +109,9 @@ class DspHost {
   void Stream(const std::vector<Channel>& inputs, const std::vector<Channel>& outputs, int32_t count);
 
   // Queues an event of the host's own (a pin's new status, data): it is
-  // delivered at its clock, as the instance's own posted events are.
-  void Post(const QXEvent& event) { m_events.push_back(event); }
+  // delivered at its clock, as the instance's own posted events are. False,
+  // and nothing queued, when MAX_PENDING_EVENTS are pending.
+  bool Post(const QXEvent& event);
   // The user sets control pin `id` to `value`, effective at `clock`: when the
   // clock reaches it, the host writes the instance's variable for the pin (as
   // its data type holds the value) and delivers ET_PIN_STATUS for the pin with
@@ -144,6 +151,9 @@ class DspHost {
   // O, count C) at clock K posted an event (type T) for clock X, already
   // past".
   const std::string& FirstLateEvent() const { return m_first_late; }
+  // The instance's posts (HOST_OP_ADD_EVENT) refused because
+  // MAX_PENDING_EVENTS were pending.
+  uint64_t RefusedEvents() const { return m_refused_events; }
   QXProcessEntry ProcessEntry() const { return m_process_entry; }
   void SetQueryAnswer(QXWord answer) { m_query_answer = answer; }
 
@@ -207,6 +217,7 @@ class DspHost {
   enum class Entry { NONE, DISPATCH, PROCESS, EVENT };
   Entry m_entry = Entry::NONE;
   int32_t m_entry_args[2] = {0, 0};
+  uint64_t m_refused_events = 0;
   QXWord m_query_answer = 0;
   HostLog m_log;
 };

@@ -330,3 +330,29 @@ TEST(DspHost, AnEventLeftBehindByAJumpOfTheClockIsLate) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(DspHost, PendingEventsAreBoundedAndAPostBeyondIsRefusedAndCounted) {
+  AudioSession s;
+  QXModuleStruct* record = s.module->ModuleStruct();
+  const size_t beyond = 10;
+  for (size_t i = 0; i < DspHost::MAX_PENDING_EVENTS + beyond; ++i) {
+    QXEvent event{1000000u + static_cast<uint32_t>(i), ET_DATA, static_cast<QXWord>(i), 0, 0, 0};
+    DspHost::Callback(record, HOST_OP_ADD_EVENT, 0, 0, &event, 0.0f);
+  }
+  EXPECT_EQ(s.host.Pending().size(), DspHost::MAX_PENDING_EVENTS);
+  EXPECT_EQ(s.host.RefusedEvents(), beyond);
+  EXPECT_EQ(s.host.Pending().back().arg1, static_cast<QXWord>(DspHost::MAX_PENDING_EVENTS - 1))
+      << "the first ones are kept";
+  // The host's own events share the bound.
+  EXPECT_FALSE(s.host.Post(QXEvent{2000000u, ET_DATA, 0, 0, 0, 0}));
+  // Delivered ones make room again.
+  s.host.SetClock(1000000u);
+  s.host.Run(64);
+  EXPECT_EQ(s.host.Pending().size(), DspHost::MAX_PENDING_EVENTS - 64);
+  EXPECT_TRUE(s.host.Post(QXEvent{2000000u, ET_DATA, 0, 0, 0, 0}));
+  EXPECT_EQ(s.host.RefusedEvents(), beyond);
+}
+
+}  // namespace

@@ -233,7 +233,12 @@ enum {
 };
 
 /* DSP instance to host, through the callback with opt 0.0. A pin id is the
- * pin's position among the instance's DSP-side pins, from 0. */
+ * pin's position among the instance's DSP-side pins, from 0.
+ * Pending events are bounded: a host keeps a limited number of an instance's
+ * events not yet delivered and refuses a post beyond them (it answers 0, as
+ * always, and the event is never delivered). The reference host (qxhost)
+ * keeps 8192 per instance, an event at every sample of two blocks of 4096;
+ * `qxhost validate` fails a module that posts past it. */
 enum {
   HOST_OP_PIN_NOTIFY = 0,               /* index: pin id; value, ptr: a word, the host's */
   HOST_OP_PIN_QUERY = 1,                /* index: pin id; non-zero means true */

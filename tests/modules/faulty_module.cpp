@@ -357,6 +357,16 @@ extern "C" QX_EXPORT void* QX_CALL makeModule(int32_t index, int32_t type, qxaud
   std::fflush(stdout);
   std::_Exit(0);
 #endif
+#ifdef FAULT_CONTROL_CHARS
+  // Prints what would set a terminal's title, clear it (through the 8-bit
+  // introducer, alone and in UTF-8) and delete a character.
+  std::fputs(
+      "made \x1b]0;title\x07 \x9b"
+      "2J \xc2\x9b"
+      "2J \x7f.\n",
+      stdout);
+  std::fflush(stdout);
+#endif
   if (type == QX_INSTANCE_DSP) return &NewDsp(callback, host_data)->record;
   if (type == QX_INSTANCE_GUI) return &NewGui(callback, host_data)->record;
 #ifdef FAULT_ACCEPTS_TYPE3
