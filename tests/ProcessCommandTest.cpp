@@ -247,9 +247,9 @@ TEST(QXHostProcess, NeverWritesItsInputWhateverItsSpelling) {
   std::filesystem::create_symlink(in, folder / "link.wav");
   std::filesystem::create_hard_link(in, folder / "hard.wav");
   const std::string gain = QXHostRun::Module("Gain.qxm");
-  for (const std::string& out :
-       {in, std::string("./in.wav"), std::string("../qx-process-test-same-file/in.wav"), folder / "link.wav",
-        folder / "hard.wav"}) {
+  for (const std::string& out : {in, std::string("./in.wav"),
+                                 "../" + std::filesystem::path(folder.path).filename().string() + "/in.wav",
+                                 folder / "link.wav", folder / "hard.wav"}) {
     QXHostRun run = RunIn(folder.path, {"process", gain, "in.wav", out});
     EXPECT_EQ(run.code, 2) << out << ": " << run.out << run.err;
     EXPECT_NE(run.err.find("is the input file"), std::string::npos) << run.err;

@@ -987,7 +987,7 @@ TEST(Validate, AReportIsNeverWrittenOverAModule) {
   std::filesystem::create_hard_link(module, folder + "/hard.qxm");
   spellings.push_back(folder + "/link.qxm");
   spellings.push_back(folder + "/hard.qxm");
-  spellings.push_back(folder + "/../qx-validator-test-report-over-module/m.qxm");
+  spellings.push_back(folder + "/../" + std::filesystem::path(folder).filename().string() + "/m.qxm");
 #endif
   for (const std::string& spelling : spellings) {
     for (const char* option : {"--junit", "--trace"}) {
