@@ -65,7 +65,14 @@ missing=()
 for p in "${packages[@]}"; do installed "$p" || missing+=("$p"); done
 if ((${#missing[@]})); then
   say "installing ${missing[*]} (Wine's 32-bit side: about 110 i386 packages)"
-  as_root "install packages" apt-get update -qq || fail "apt-get update"
+  # A mirror in the middle of a sync serves index files of the wrong size for
+  # a while: try again before giving up.
+  for try in 1 2 3 4; do
+    as_root "install packages" apt-get -o DPkg::Lock::Timeout=600 update -qq && break
+    ((try < 4)) || fail "apt-get update"
+    say "apt-get update failed (try $try of 4); trying again in 30 s"
+    sleep 30
+  done
   as_root "install packages" env DEBIAN_FRONTEND=noninteractive \
     apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null ||
     fail "apt-get install ${missing[*]}"
