@@ -65,13 +65,17 @@ missing=()
 for p in "${packages[@]}"; do installed "$p" || missing+=("$p"); done
 if ((${#missing[@]})); then
   say "installing ${missing[*]} (Wine's 32-bit side: about 110 i386 packages)"
-  # A mirror in the middle of a sync serves index files of the wrong size for
-  # a while: try again before giving up.
-  for try in 1 2 3 4; do
+  # A mirror in the middle of a sync serves some index files of the wrong size
+  # for a while: try again, and then install from the lists that did arrive
+  # (the install says whether they hold what is needed).
+  for try in 1 2 3; do
     as_root "install packages" apt-get -o DPkg::Lock::Timeout=600 update -qq && break
-    ((try < 4)) || fail "apt-get update"
-    say "apt-get update failed (try $try of 4); trying again in 30 s"
-    sleep 30
+    if ((try == 3)); then
+      say "apt-get update failed 3 times; installing from the package lists there are"
+    else
+      say "apt-get update failed (try $try of 3); trying again in 20 s"
+      sleep 20
+    fi
   done
   as_root "install packages" env DEBIAN_FRONTEND=noninteractive \
     apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null ||
