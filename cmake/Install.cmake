@@ -39,7 +39,6 @@ install(FILES
   qx_sdk2/QXModuleExports.h
   qx_sdk2/QXModule_base.h
   qx_sdk2/QXPin.h
-  qx_sdk2/QXRunFunctionSet.h
   qx_sdk2/it_enum_list.h
   DESTINATION ${CMAKE_INSTALL_INCLUDEDIR}/qx_sdk2)
 install(EXPORT qx_sdk2Targets NAMESPACE qx_sdk2:: DESTINATION ${QX_PACKAGE_DIR})

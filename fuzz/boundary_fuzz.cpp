@@ -50,6 +50,11 @@ alignas(16) float g_samples[4096];       // an audio buffer the host can hand ou
 const char g_text[] = "host text";
 QXGuiStruct* g_gui = nullptr;
 int g_echo_depth = 0;
+// The code words the current DSP instance posted in run-function events: a
+// host hands back only those, so the fuzzer delivers no other.
+QXModuleStruct* g_dsp = nullptr;
+QXWord g_posted[64];
+size_t g_posted_count = 0;
 
 void* AnyPtr() {
   if (g_input.Byte() & 1) return nullptr;
@@ -67,6 +72,8 @@ QXWord QX_CALL DspCallback(void* record, int32_t opcode, int32_t, int32_t, void*
     case HOST_OP_ADD_EVENT: {
       QXEvent copy;  // the host copies the posted record during the call
       std::memcpy(&copy, ptr, sizeof copy);
+      if (copy.event_type == ET_RUN_FUNCTION && record == g_dsp && g_posted_count < 64)
+        g_posted[g_posted_count++] = copy.arg3;
       return copy.event_type == 0x7fffffff;
     }
     default:
@@ -104,7 +111,9 @@ QXWord QX_CALL GuiCallback(void* record, int32_t opcode, int32_t index, int32_t 
 }
 
 QXModuleStruct* NewDsp() {
-  return static_cast<QXModuleStruct*>(makeModule(0, QX_INSTANCE_DSP, &DspCallback, 0x1234));
+  g_posted_count = 0;
+  g_dsp = static_cast<QXModuleStruct*>(makeModule(0, QX_INSTANCE_DSP, &DspCallback, 0x1234));
+  return g_dsp;
 }
 
 QXGuiStruct* NewGui() {
@@ -158,6 +167,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         e.arg2 = g_input.Int();
         e.arg3 = g_input.Byte() & 1 ? g_input.Small() : static_cast<QXWord>(g_input.Word()) * 2 + 1;
         e.arg4 = g_input.Int();
+        if (e.event_type == ET_RUN_FUNCTION) {
+          // Only a word this instance posted; none posted, no such event.
+          if (g_posted_count == 0) break;
+          e.arg3 = g_posted[g_input.Byte() % g_posted_count];
+        }
         dsp->event_entry(dsp->object, &e);
         break;
       }

@@ -84,7 +84,9 @@ QXWord DspHost::Answer(void* record, int32_t opcode, int32_t index, int32_t valu
       return static_cast<QXWord>(static_cast<uintptr_t>(m_buffer_clock));
     case HOST_OP_ADD_EVENT:
       // The record is the instance's: copy it during the call.
-      if (ptr != nullptr) m_events.push_back(*static_cast<const QXEvent*>(ptr));
+      if (ptr != nullptr && TakePost(*static_cast<const QXEvent*>(ptr)) &&
+          !Post(*static_cast<const QXEvent*>(ptr)))
+        ++m_refused_events;
       return 0;
     case HOST_OP_PROCESS_FUNCTION_CHANGED:
       if (m_record != nullptr) m_process_entry = m_record->process_entry;
@@ -99,14 +101,74 @@ QXWord DspHost::Answer(void* record, int32_t opcode, int32_t index, int32_t valu
   }
 }
 
+bool DspHost::Post(const QXEvent& event) {
+  if (m_events.size() >= MAX_PENDING_EVENTS) return false;
+  m_events.push_back(event);
+  return true;
+}
+
 void DspHost::Attach(QXModuleStruct* record) {
   m_record = record;
   m_process_entry = record != nullptr ? record->process_entry : nullptr;
 }
 
+// Marks the call into the instance that is running, restoring the outer one.
+class DspHost::EntryScope {
+ public:
+  EntryScope(DspHost& host, Entry entry, int32_t a, int32_t b)
+      : m_host(host), m_entry(host.m_entry), m_args{host.m_entry_args[0], host.m_entry_args[1]} {
+    host.m_entry = entry;
+    host.m_entry_args[0] = a;
+    host.m_entry_args[1] = b;
+  }
+  ~EntryScope() {
+    m_host.m_entry = m_entry;
+    m_host.m_entry_args[0] = m_args[0];
+    m_host.m_entry_args[1] = m_args[1];
+  }
+  EntryScope(const EntryScope&) = delete;
+  EntryScope& operator=(const EntryScope&) = delete;
+
+ private:
+  DspHost& m_host;
+  Entry m_entry;
+  int32_t m_args[2];
+};
+
 QXWord DspHost::Dispatch(int32_t opcode, int32_t index, int32_t value, void* ptr, float opt) {
   if (m_record == nullptr) return 0;
+  const EntryScope entry(*this, Entry::DISPATCH, opcode, 0);
   return m_record->dispatch_entry(m_record, opcode, index, value, ptr, opt);
+}
+
+bool DspHost::TakePost(const QXEvent& event) {
+  const auto before = [](uint32_t a, uint32_t b) { return static_cast<int32_t>(a - b) < 0; };
+  const uint32_t t = event.time_stamp;
+  if (!before(t, m_clock) && (t == m_clock || !before(t, m_processed_to))) return true;
+  std::string call;
+  switch (m_entry) {
+    case Entry::PROCESS:
+      call = "process_entry(offset " + std::to_string(m_entry_args[0]) + ", count " +
+             std::to_string(m_entry_args[1]) + ")";
+      break;
+    case Entry::EVENT:
+      call = "event_entry(event type " + std::to_string(m_entry_args[0]) + ")";
+      break;
+    case Entry::DISPATCH:
+      call = "dispatch_entry(opcode " + std::to_string(m_entry_args[0]) + ")";
+      break;
+    case Entry::NONE:
+      call = "a call outside the host's";
+      break;
+  }
+  Late(call + " at clock " + std::to_string(m_clock) + " posted an event (type " +
+       std::to_string(event.event_type) + ") for clock " + std::to_string(t) +
+       (before(t, m_clock) ? ", already past" : ", inside the stretch that call processes"));
+  return false;
+}
+
+void DspHost::Late(const std::string& what) {
+  if (m_late_events++ == 0) m_first_late = what;
 }
 
 bool DspHost::Describe() {
@@ -220,6 +282,8 @@ void DspHost::WriteVariable(const PinValue& change) {
 
 void DspHost::Process(int32_t offset, int32_t count) {
   if (count <= 0 || m_record == nullptr || m_process_entry == nullptr) return;
+  const EntryScope entry(*this, Entry::PROCESS, offset, count);
+  m_processed_to = m_clock + static_cast<uint32_t>(count);
   if (!m_watch) {
     m_process_entry(m_record->object, offset, count);
     return;
@@ -293,16 +357,20 @@ void DspHost::CheckOutsideBlocks() {
 void DspHost::Deliver(const QXEvent& event) {
   if (m_record == nullptr) return;
   QXEvent copy = event;  // the instance gets the host's record, not the caller's
+  const EntryScope entry(*this, Entry::EVENT, event.event_type, 0);
   m_record->event_entry(m_record->object, &copy);
 }
 
 void DspHost::DeliverDue() {
-  // An event is delivered at its own clock or never; one whose clock has
-  // passed (posted inside a stretch already processed) is dropped.
+  // An event is delivered at its own clock or never; one whose clock passed
+  // while it was queued (the host's clock was set past it) is dropped.
   const auto late = [this](const QXEvent& e) { return static_cast<int32_t>(e.time_stamp - m_clock) < 0; };
-  const auto kept = std::remove_if(m_events.begin(), m_events.end(), late);
-  m_late_events += static_cast<uint64_t>(m_events.end() - kept);
-  m_events.erase(kept, m_events.end());
+  for (const QXEvent& e : m_events) {
+    if (late(e))
+      Late("an event (type " + std::to_string(e.event_type) + ") for clock " + std::to_string(e.time_stamp) +
+           " was still queued at clock " + std::to_string(m_clock));
+  }
+  m_events.erase(std::remove_if(m_events.begin(), m_events.end(), late), m_events.end());
   // The user's pin values first: each is written, then its status delivered.
   for (;;) {
     const auto due = std::find_if(m_values.begin(), m_values.end(),
@@ -313,6 +381,10 @@ void DspHost::DeliverDue() {
     WriteVariable(change);
     Deliver(QXEvent{m_clock, ET_PIN_STATUS, QX_PIN_STATUS_MOMENTARY, 0, change.id, 0});
   }
+  DeliverEventsNow();
+}
+
+void DspHost::DeliverEventsNow() {
   // Events posted while delivering, for this same clock, are delivered too.
   for (;;) {
     const auto due = std::find_if(m_events.begin(), m_events.end(),
@@ -362,6 +434,8 @@ void DspHost::RunBlock(int32_t count) {
     for (const QXEvent& e : m_events) shorten(e.time_stamp);
     for (const PinValue& v : m_values) shorten(v.clock);
     Process(done, stretch);
+    // What the call posted for its own clock, before the clock moves on.
+    DeliverEventsNow();
     done += stretch;
     m_clock = start + static_cast<uint32_t>(done);
   }

@@ -1,6 +1,6 @@
 // The reference host's DSP side: answers one DSP instance's callback, keeps the
 // sample clock, owns the audio buffers, queues the events the instance posts
-// and delivers each at its clock, sets control pins at a clock, and runs the
+// (a bounded number) and delivers each at its clock, sets control pins at a clock, and runs the
 // process function block by block as a real host does. Every call is logged.
 #ifndef HOST_DSPHOST_H
 #define HOST_DSPHOST_H
@@ -37,6 +37,12 @@ class DspHost {
   // Samples on either side of each buffer that only the host touches: a write
   // there is a module's write outside its buffer.
   static constexpr int32_t GUARD = 64;
+  // Most events pending at once (posted by the instance or the host, not yet
+  // delivered): an event at every sample of two of the largest blocks. A post
+  // beyond it is refused, so a module that floods the host costs it bounded
+  // memory and time.
+  static constexpr size_t MAX_PENDING_EVENTS = 2 * static_cast<size_t>(MAX_BLOCK);
+  static_assert(MAX_PENDING_EVENTS == 8192, "the bound that QXHostInterface.h and the README state");
 
   // Buffers of `capacity` samples (at least `block_size`; 0 for exactly
   // `block_size`), made here once: their addresses never change, so an
@@ -87,7 +93,9 @@ class DspHost {
   // Runs `count` samples from the current clock, one block at a time (at most
   // the block size last announced, each block's buffers starting at its first
   // sample): in each block the process function runs up to each due event,
-  // the event is delivered, and so on to the block's end.
+  // the event is delivered, and so on to the block's end. An event a call
+  // posts for the clock it runs at is delivered right after that call, before
+  // the clock moves on.
   void Run(int32_t count);
   // One pin's signal in a Stream: `samples` holds the stream's samples from
   // its first.
@@ -101,8 +109,9 @@ class DspHost {
   void Stream(const std::vector<Channel>& inputs, const std::vector<Channel>& outputs, int32_t count);
 
   // Queues an event of the host's own (a pin's new status, data): it is
-  // delivered at its clock, as the instance's own posted events are.
-  void Post(const QXEvent& event) { m_events.push_back(event); }
+  // delivered at its clock, as the instance's own posted events are. False,
+  // and nothing queued, when MAX_PENDING_EVENTS are pending.
+  bool Post(const QXEvent& event);
   // The user sets control pin `id` to `value`, effective at `clock`: when the
   // clock reaches it, the host writes the instance's variable for the pin (as
   // its data type holds the value) and delivers ET_PIN_STATUS for the pin with
@@ -130,15 +139,24 @@ class DspHost {
   const std::string& FirstStrayWrite() const { return m_first_stray; }
 
   uint32_t Clock() const { return m_clock; }
-  void SetClock(uint32_t clock) { m_clock = clock; }
+  void SetClock(uint32_t clock) { m_clock = m_processed_to = clock; }
   void SetBufferClock(uint32_t clock) { m_buffer_clock = clock; }
   int32_t PinCount() const { return m_pin_count; }
   // The audio buffer the host keeps for pin `id`: `capacity` samples.
   AudioBuffer Buffer(int32_t id);
   const std::vector<QXEvent>& Pending() const { return m_events; }
   uint64_t SleepRequests() const { return m_sleep_requests; }
-  // Events dropped because their clock had passed when the host got to them.
+  // Events posted for a clock already past (before the current one, or
+  // inside the stretch the current call processes), or still queued when the
+  // clock passed theirs: none is delivered.
   uint64_t LateEvents() const { return m_late_events; }
+  // The first of them, naming the call that posted it: "process_entry(offset
+  // O, count C) at clock K posted an event (type T) for clock X, already
+  // past".
+  const std::string& FirstLateEvent() const { return m_first_late; }
+  // The instance's posts (HOST_OP_ADD_EVENT) refused because
+  // MAX_PENDING_EVENTS were pending.
+  uint64_t RefusedEvents() const { return m_refused_events; }
   QXProcessEntry ProcessEntry() const { return m_process_entry; }
   void SetQueryAnswer(QXWord answer) { m_query_answer = answer; }
 
@@ -159,6 +177,11 @@ class DspHost {
   void RunBlock(int32_t count);
   void Process(int32_t offset, int32_t count);
   void DeliverDue();
+  // Delivers the queued events for the current clock, and those they post for it.
+  void DeliverEventsNow();
+  // A post the host takes; false, counted and described, for a clock past.
+  bool TakePost(const QXEvent& event);
+  void Late(const std::string& what);
   void WriteVariable(const PinValue& change);
   bool IsWatched(int32_t id) const;
   // The host's pattern past the block and in the guards, put back or compared.
@@ -188,6 +211,16 @@ class DspHost {
   std::string m_first_stray;
   uint64_t m_sleep_requests = 0;
   uint64_t m_late_events = 0;
+  std::string m_first_late;
+  // The end of the stretch the last process call at this clock covered: a post
+  // for a clock before it, other than the current one, comes too late.
+  uint32_t m_processed_to = 0;
+  class EntryScope;
+  // The call into the instance now running, to name the one that posts late.
+  enum class Entry { NONE, DISPATCH, PROCESS, EVENT };
+  Entry m_entry = Entry::NONE;
+  int32_t m_entry_args[2] = {0, 0};
+  uint64_t m_refused_events = 0;
   QXWord m_query_answer = 0;
   HostLog m_log;
 };

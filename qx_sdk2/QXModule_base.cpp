@@ -73,40 +73,20 @@ void QXModule_base::EventEntry(void* object, QXEvent* e) noexcept {
 }
 
 QXWord QXModule_base::Dispatch(int32_t opcode, int32_t index, int32_t value, void* ptr, float opt) {
-  // The set-up calls are where the run-function table may grow: before the
-  // hook, and while it posts, so that it leaves room for the process path.
-  struct SetupCall {
-    QXModule_base& module;
-    bool was_in_setup;
-    explicit SetupCall(QXModule_base& m) : module(m), was_in_setup(m.m_in_setup) {
-      module.m_in_setup = true;
-      module.m_run_functions.MakeRoom();
-    }
-    ~SetupCall() {
-      module.m_run_functions.MakeRoom();
-      module.m_in_setup = was_in_setup;
-    }
-  };
   switch (opcode) {
-    case DSP_OP_OPEN: {
-      SetupCall setup(*this);
+    case DSP_OP_OPEN:
       Open();
       return 0;
-    }
     case DSP_OP_CLOSE:
       Close();
       delete this;
       return 1;
-    case DSP_OP_CHANGE_SAMPLE_RATE: {
-      SetupCall setup(*this);
+    case DSP_OP_CHANGE_SAMPLE_RATE:
       SetSampleRate(opt);
       return 0;
-    }
-    case DSP_OP_CHANGE_BLOCK_SIZE: {
-      SetupCall setup(*this);
+    case DSP_OP_CHANGE_BLOCK_SIZE:
       SetBlockSize(value);
       return 0;
-    }
     case DSP_OP_GET_PIN_PROPERTIES: {
       auto* p = static_cast<QXPinProperties*>(ptr);
       if (!QX_CHECK(p != 0)) return 0;
@@ -227,7 +207,8 @@ void QXModule_base::OnEvent(QXEvent* e) {
       break;
     case ET_RUN_FUNCTION: {
       const auto word = static_cast<uintptr_t>(e->arg3);
-      if (!QX_CHECK(IsRunFunction(word))) break;
+      // 0 names no code: no post of a member function gives it.
+      if (!QX_CHECK(word != 0)) break;
       reinterpret_cast<QXRunEntry>(CodeAddress(word))(this);
       break;
     }
@@ -249,12 +230,6 @@ void QXModule_base::PostEvent(uint32_t p_time_stamp, int32_t event_type, QXWord 
                               QXWord arg3) {
   if (qxaudioMaster == nullptr) return;
   if (!QX_CHECK(p_time_stamp >= SampleClock())) return;
-  if (event_type == ET_RUN_FUNCTION) {
-    if (m_in_setup) m_run_functions.MakeRoom();
-    // Before the host has it: a host may deliver an event for the current
-    // clock from inside this very call.
-    m_run_functions.Remember(static_cast<uintptr_t>(arg3));
-  }
   QXEvent e{p_time_stamp, event_type, arg1, arg2, arg3, 0};
   CallHost(HOST_OP_ADD_EVENT, 0, 0, &e, 0.0f);
 }

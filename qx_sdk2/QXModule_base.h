@@ -10,7 +10,6 @@
 #include <type_traits>
 
 #include "QXHostInterface.h"
-#include "QXRunFunctionSet.h"
 
 class QXPin;
 class QXModule_base;
@@ -79,18 +78,14 @@ class QXModule_base {
   // contract failure, or without checks a refused post. Without a host
   // callback nothing is checked and nothing is posted.
   //
-  // Run-function events name code by its address, so an instance runs only
-  // code it posted itself: the first word of every ET_RUN_FUNCTION event this
-  // instance posts, through RunDelayed or through AddEvent, is remembered when
-  // the host is given the event (not for a refused post), and a delivered
-  // event naming any other word does nothing (a contract failure with checks).
-  // Remembering never allocates: the table holds 64 words in the instance and
-  // grows only at the set-up calls (DSP_OP_OPEN, DSP_OP_CHANGE_SAMPLE_RATE,
-  // DSP_OP_CHANGE_BLOCK_SIZE), which leave it at most half full. Its limit: a
-  // module that posts more new functions between two set-up calls than the
-  // table has room for (at least 32) makes the instance stop checking for the
-  // rest of its life, so that no event is lost and the audio thread does not
-  // allocate; every word but 0 is then run as the host delivers it.
+  // A run-function event names code by its address: the first word of the
+  // member-function pointer posted through RunDelayed, AddEvent or
+  // CallHost(HOST_OP_ADD_EVENT). A delivered one runs that code on this
+  // instance as the event says; the host hands back only what it was given.
+  // Only the word 0, which names no code, is refused (a contract failure with
+  // checks). Posting and delivering keep no state in the instance, so they
+  // cost no allocation and no lock on the audio thread, whatever the host
+  // calls on other threads meanwhile.
 
   // Posts an event of any kind; arg4 is 0.
   void AddEvent(uint32_t p_time_stamp, int32_t event_type, QXWord arg1, QXWord arg2, QXWord arg3);
@@ -135,7 +130,6 @@ class QXModule_base {
   }
 
   void PostRunFunction(uint32_t p_time_stamp, uintptr_t word);
-  bool IsRunFunction(uintptr_t first_word) const { return m_run_functions.Admits(first_word); }
   void PostEvent(uint32_t p_time_stamp, int32_t event_type, QXWord arg1, QXWord arg2, QXWord arg3);
   // The code a member-function pointer's first word leads to on this object.
   uintptr_t CodeAddress(uintptr_t first_word) const;
@@ -147,9 +141,7 @@ class QXModule_base {
   int32_t m_block_size;
   QXPin* m_pins;
   QXProcessFunction m_process_function;
-  int32_t m_pin_count = 0;           // elements of m_pins, for bounds checks
-  QXRunFunctionSet m_run_functions;  // first words of the run functions posted
-  bool m_in_setup = false;           // inside a set-up call: the table may grow
+  int32_t m_pin_count = 0;  // elements of m_pins, for bounds checks
 };
 
 #endif  // QX_SDK2_QXMODULE_BASE_H

@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ clang lld libclang-rt-14-dev libgtest-dev googletest libsndfile1-dev
           libbenchmark-dev g++-multilib qemu-user g++-mingw-w64-i686 g++-mingw-w64-x86-64
-          binutils-mingw-w64-i686 wine64 zip
+          binutils-mingw-w64-i686 wine64 zip ccache
           nlohmann-json3-dev libcli11-dev librapidxml-dev python3 clang-format clang-tidy)
 missing=()
 for p in "${packages[@]}"; do
@@ -14,6 +14,6 @@ if ((${#missing[@]})); then
   echo "installing: ${missing[*]}"
   sudo_cmd=()
   [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-  "${sudo_cmd[@]}" apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get install -y -qq "${missing[@]}" >/dev/null
+  "${sudo_cmd[@]}" apt-get -o DPkg::Lock::Timeout=600 update -qq
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -qq "${missing[@]}" >/dev/null
 fi

@@ -65,10 +65,56 @@ missing=()
 for p in "${packages[@]}"; do installed "$p" || missing+=("$p"); done
 if ((${#missing[@]})); then
   say "installing ${missing[*]} (Wine's 32-bit side: about 110 i386 packages)"
-  as_root "install packages" apt-get update -qq || fail "apt-get update"
-  as_root "install packages" env DEBIAN_FRONTEND=noninteractive \
-    apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null ||
-    fail "apt-get install ${missing[*]}"
+  # A mirror in the middle of a sync serves some index files of the wrong size
+  # for a while: try again. A package the user has is never removed.
+  updated=0
+  for try in 1 2 3; do
+    if as_root "install packages" apt-get -o DPkg::Lock::Timeout=600 update -qq; then
+      updated=1
+      break
+    fi
+    ((try == 3)) || { say "apt-get update failed (try $try of 3); trying again in 20 s"; sleep 20; }
+  done
+  install=(env DEBIAN_FRONTEND=noninteractive apt-get -o DPkg::Lock::Timeout=600 install -y -qq
+    --no-install-recommends --no-remove)
+  if ((updated)) && as_root "install packages" "${install[@]}" "${missing[@]}" >/dev/null; then
+    :
+  else
+    # Without the security suite's i386 index, its newer amd64 versions cannot
+    # be matched on the i386 side, and Wine's libraries must be the same version
+    # on both. So the install is made from the other suites alone, with package
+    # lists of their own, and an amd64 package standing at a version the i386
+    # side cannot match is taken back to the version those suites hold.
+    say "installing from the suites other than security, whose index did not arrive in full"
+    apt_dir="$(mktemp -d)"
+    mkdir -p "$apt_dir/parts" "$apt_dir/lists/partial"
+    [ ! -f /etc/apt/sources.list ] || grep -v -- '-security' /etc/apt/sources.list >"$apt_dir/sources.list" || true
+    touch "$apt_dir/sources.list"
+    for f in /etc/apt/sources.list.d/*.list /etc/apt/sources.list.d/*.sources; do
+      [ -f "$f" ] || continue
+      case "$f" in
+        *.list) grep -v -- '-security' "$f" >"$apt_dir/parts/${f##*/}" || true ;;
+        *.sources) awk 'BEGIN { RS = ""; ORS = "\n\n" } !/-security/' "$f" >"$apt_dir/parts/${f##*/}" ;;
+      esac
+    done
+    apt_opts=(-o "Dir::Etc::SourceList=$apt_dir/sources.list" -o "Dir::Etc::SourceParts=$apt_dir/parts"
+      -o "Dir::State::Lists=$apt_dir/lists")
+    as_root "install packages" apt-get "${apt_opts[@]}" -o DPkg::Lock::Timeout=600 update -qq ||
+      say "apt-get update without the security suite failed too; installing from what arrived"
+    # What apt would remove to make room is what stands at such a version.
+    pins=()
+    while read -r name; do
+      version="$(apt-cache "${apt_opts[@]}" madison "$name" | awk -F'|' 'NR == 1 { gsub(/ /, "", $2); print $2 }')"
+      [ -z "$version" ] || pins+=("$name=$version")
+    done < <(apt-get "${apt_opts[@]}" -s install --no-install-recommends "${missing[@]}" 2>/dev/null |
+      awk '$1 == "Remv" { print $2 }')
+    ((${#pins[@]} == 0)) || say "taking back to the versions of the other suites: ${pins[*]}"
+    status=0
+    as_root "install packages" "${install[@]}" --allow-downgrades "${apt_opts[@]}" "${packages[@]}" "${pins[@]}" \
+      >/dev/null || status=$?
+    rm -rf "$apt_dir"
+    ((status == 0)) || fail "apt-get install ${missing[*]}"
+  fi
   changed "installed ${missing[*]}"
 fi
 for f in "$wine32" "$wine64" "$wineserver"; do

@@ -12,6 +12,21 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
+# The compiler cache, ccache, through every preset's compiler launcher
+# (QX_COMPILER_CACHE): in the user's cache folder, bounded in size. What this
+# run took from it is printed at the end.
+export CCACHE_DIR="${CCACHE_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/ccache}"
+export CCACHE_MAXSIZE="${CCACHE_MAXSIZE:-5G}"
+ccache_counts() {
+  ccache --print-stats 2>/dev/null | awk '
+    $1 ~ /^(direct|preprocessed)_cache_hit$/ { hits += $2 }
+    $1 == "cache_miss" { misses += $2 }
+    END { print hits + 0, misses + 0 }'
+}
+read -r hits_before misses_before < <(ccache_counts)
+# Each preset's tests side by side, one per core (the large suites are sharded).
+export CTEST_PARALLEL_LEVEL="${CTEST_PARALLEL_LEVEL:-$(nproc)}"
+
 stages=("$@")
 ((${#stages[@]})) || stages=(lint debug tsan release i686-linux win64 win32 sdk reproducible win32-run fuzz)
 
@@ -32,14 +47,25 @@ for stage in "${stages[@]}"; do
     status=0
     scripts/win32-run.sh || status=$?
     if ((status == 77)); then skipped+=("$stage"); elif ((status != 0)); then failed+=("$stage"); fi
-  elif cmake --preset "$stage" >/dev/null && cmake --build --preset "$stage" &&
-       ctest --preset "$stage"; then
-    :
   else
-    failed+=("$stage")
+    # Configure, build and test, each timed: the stage's line says where its time went.
+    step=$SECONDS
+    if cmake --preset "$stage" >/dev/null && configured=$((SECONDS - step)) && step=$SECONDS &&
+       cmake --build --preset "$stage" && built=$((SECONDS - step)) && step=$SECONDS &&
+       ctest --preset "$stage"; then
+      echo "=== $stage: configure $configured s, build $built s, tests $((SECONDS - step)) s"
+    else
+      failed+=("$stage")
+    fi
   fi
   echo "=== $stage: $((SECONDS - start)) s"
 done
+
+read -r hits_after misses_after < <(ccache_counts)
+hits=$((hits_after - hits_before)) misses=$((misses_after - misses_before))
+if ((hits + misses)); then
+  echo "compiler cache ($CCACHE_DIR): $hits hits, $misses misses ($((100 * hits / (hits + misses)))% hits)"
+fi
 
 if ((${#failed[@]})); then
   echo "FAILED stages: ${failed[*]}"

@@ -243,4 +243,116 @@ TEST(DspHost, RunLongerThanTheBlockGoesBlockByBlock) {
   EXPECT_EQ(host.Close(), 1);
 }
 
+// Posts an ET_DATA event in its process calls, `ahead` samples from the
+// call's clock (negative: a clock already past), at most `posts` times.
+class Poster : public DescribedModule {
+ public:
+  Poster(::qxaudioMaster callback, QXWord host_data) : DescribedModule(callback, host_data) {
+    SetProcessFunction(static_cast<QXProcessFunction>(&Poster::PostAndProcess));
+  }
+  void PostAndProcess(int32_t offset, int32_t count) {
+    Process(offset, count);
+    if (posts == 0) return;
+    --posts;
+    AddEvent(SampleClock(), ET_DATA, 1, 0, 0);  // the current clock: always accepted
+    if (ahead != 0) CallHost(HOST_OP_ADD_EVENT, 0, 0, &Late(), 0.0f);
+  }
+  QXEvent& Late() {
+    late = QXEvent{SampleClock() + static_cast<uint32_t>(ahead), ET_DATA, 2, 0, 0, 0};
+    return late;
+  }
+  int posts = 1;
+  int32_t ahead = 0;
+  QXEvent late{};
+};
+
+TEST(DspHost, AnEventPostedForTheCallsOwnClockComesRightAfterThatCall) {
+  DspHost host(0, 64);
+  auto* module = new Poster(&DspHost::Callback, host.HostData());
+  host.Attach(module->ModuleStruct());
+  host.Open();
+  module->posts = 2;
+  module->RunDelayed(10, &DescribedModule::Tick);
+  host.Run(128);
+  // At clock 0, and at clock 10 in the middle of the block: each event at the
+  // clock of the call that posted it (the instance checks that), before the
+  // next call.
+  EXPECT_EQ(module->trace, (std::vector<std::string>{"process 0 10", "data 0 1 0", "tick 10", "process 10 54",
+                                                     "data 10 1 0", "process 0 64"}));
+  EXPECT_EQ(host.LateEvents(), 0u);
+  EXPECT_TRUE(host.Pending().empty());
+  EXPECT_EQ(host.Close(), 1);
+}
+
+TEST(DspHost, APostForAClockAlreadyPastIsLateAndNamesItsCall) {
+  const struct {
+    int32_t ahead;
+    const char* first;
+  } cases[] = {
+      {-1,
+       "process_entry(offset 0, count 64) at clock 64 posted an event (type 2) for clock 63, already past"},
+      {5,
+       "process_entry(offset 0, count 64) at clock 0 posted an event (type 2) for clock 5, inside the "
+       "stretch that call processes"},
+  };
+  for (const auto& c : cases) {
+    DspHost host(0, 64);
+    auto* module = new Poster(&DspHost::Callback, host.HostData());
+    host.Attach(module->ModuleStruct());
+    host.Open();
+    module->ahead = c.ahead;
+    module->posts = 2;
+    host.SetClock(c.ahead < 0 ? 64 : 0);
+    host.Run(128);
+    EXPECT_EQ(host.LateEvents(), 2u) << c.ahead;
+    EXPECT_EQ(host.FirstLateEvent(), c.first);
+    // The posts for the calls' own clocks still came back, each right after its call.
+    const uint32_t start = host.Clock() - 128;
+    EXPECT_EQ(module->trace,
+              (std::vector<std::string>{"process 0 64", "data " + std::to_string(start) + " 1 0",
+                                        "process 0 64", "data " + std::to_string(start + 64) + " 1 0"}));
+    EXPECT_EQ(host.Close(), 1);
+  }
+}
+
+TEST(DspHost, AnEventLeftBehindByAJumpOfTheClockIsLate) {
+  DspHost host(0, 64);
+  auto* module = new DescribedModule(&DspHost::Callback, host.HostData());
+  host.Attach(module->ModuleStruct());
+  host.SetClock(10);
+  module->RunDelayed(12, &DescribedModule::Tick);
+  host.SetClock(20);
+  host.Run(8);
+  EXPECT_TRUE(module->trace.empty()) << "never delivered late";
+  EXPECT_EQ(host.LateEvents(), 1u);
+  EXPECT_EQ(host.FirstLateEvent(), "an event (type 21) for clock 12 was still queued at clock 20");
+  EXPECT_EQ(host.Close(), 1);
+}
+
+}  // namespace
+
+namespace {
+
+TEST(DspHost, PendingEventsAreBoundedAndAPostBeyondIsRefusedAndCounted) {
+  AudioSession s;
+  QXModuleStruct* record = s.module->ModuleStruct();
+  const size_t beyond = 10;
+  for (size_t i = 0; i < DspHost::MAX_PENDING_EVENTS + beyond; ++i) {
+    QXEvent event{1000000u + static_cast<uint32_t>(i), ET_DATA, static_cast<QXWord>(i), 0, 0, 0};
+    DspHost::Callback(record, HOST_OP_ADD_EVENT, 0, 0, &event, 0.0f);
+  }
+  EXPECT_EQ(s.host.Pending().size(), DspHost::MAX_PENDING_EVENTS);
+  EXPECT_EQ(s.host.RefusedEvents(), beyond);
+  EXPECT_EQ(s.host.Pending().back().arg1, static_cast<QXWord>(DspHost::MAX_PENDING_EVENTS - 1))
+      << "the first ones are kept";
+  // The host's own events share the bound.
+  EXPECT_FALSE(s.host.Post(QXEvent{2000000u, ET_DATA, 0, 0, 0, 0}));
+  // Delivered ones make room again.
+  s.host.SetClock(1000000u);
+  s.host.Run(64);
+  EXPECT_EQ(s.host.Pending().size(), DspHost::MAX_PENDING_EVENTS - 64);
+  EXPECT_TRUE(s.host.Post(QXEvent{2000000u, ET_DATA, 0, 0, 0, 0}));
+  EXPECT_EQ(s.host.RefusedEvents(), beyond);
+}
+
 }  // namespace

@@ -89,6 +89,36 @@ TEST(GuiModule, ReportFromInsideTheConstructorsReadIsIgnored) {
   }
 }
 
+TEST(GuiModule, ReportFromInsideAnEditsReadIsIgnored) {
+  // The host reports "dB" from inside the read that an edit of "Voltage"
+  // makes: the guard is already up, so the edit stays one read and one write.
+  HostCallbackRecorder host;
+  bool report = false;
+  host.answer = [&](int32_t opcode, int32_t index, int32_t, void* ptr) -> QXWord {
+    if (opcode != GUIHOST_OP_READ_PIN_VALUE) return 0;
+    auto* record = static_cast<QXGuiStruct*>(const_cast<void*>(host.calls.back().record));
+    if (report) {
+      report = false;
+      record->dispatch_entry(record, GUI_OP_PIN_VALUE_CHANGED, DB, 0, nullptr, 0.0f);
+    }
+    const float value = index == REF ? 1.0f : 10.0f;
+    std::memcpy(ptr, &value, sizeof value);
+    return 0;
+  };
+  auto* module = new GuiModule(&HostCallbackRecorder::Callback, 0);
+  QXGuiStruct* record = module->GuiStruct();
+  host.calls.clear();
+  report = true;
+  record->dispatch_entry(record, GUI_OP_PIN_VALUE_CHANGED, V, 0, nullptr, 0.0f);
+  ASSERT_EQ(host.calls.size(), 2u);
+  EXPECT_EQ(host.calls[0].opcode, GUIHOST_OP_READ_PIN_VALUE);
+  EXPECT_EQ(host.calls[0].index, V);
+  EXPECT_EQ(host.calls[1].opcode, GUIHOST_OP_WRITE_PIN_VALUE);
+  EXPECT_EQ(host.calls[1].index, DB);
+  EXPECT_EQ(host.calls[1].opt, 20.0f);
+  EXPECT_EQ(record->dispatch_entry(record, GUI_OP_CLOSE, 0, 0, nullptr, 0.0f), 1);
+}
+
 TEST(GuiModule, EditReadsThePinThenWritesTheOtherOnly) {
   Session s(1.0f);
   s.host.ClearLog();

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "QXHostRun.h"
+#include "UniqueTempPath.h"
 
 #if QX_HAVE_SNDFILE
 #include <sndfile.h>
@@ -18,9 +19,7 @@
 
 namespace {
 
-std::string TempPath(const std::string& name) {
-  return (std::filesystem::temp_directory_path() / ("qx-process-test-" + name)).string();
-}
+std::string TempPath(const std::string& name) { return UniqueTempPath("qx-process-test-", name); }
 
 #if QX_HAVE_SNDFILE
 
@@ -222,6 +221,221 @@ INSTANTIATE_TEST_SUITE_P(
                 2,
                 "--block-size"}),
     [](const ::testing::TestParamInfo<Refusal>& param) { return std::string(param.param.name); });
+
+// A 16-bit WAV file written byte by byte: `channels` interleaved, each frame
+// `frames[n]`, with a header that declares `rate` and `declared` frames.
+void WriteWav(const std::string& path, uint32_t rate, const std::vector<std::vector<int16_t> >& frames,
+              size_t declared) {
+  const auto channels = static_cast<uint32_t>(frames.empty() ? 1 : frames[0].size());
+  std::string bytes;
+  const auto word = [&bytes](uint32_t w, int size) {
+    for (int i = 0; i < size; ++i) bytes += static_cast<char>((w >> (8 * i)) & 0xFF);
+  };
+  const auto data = static_cast<uint32_t>(declared * channels * 2);
+  bytes += "RIFF";
+  word(36 + data, 4);
+  bytes += "WAVEfmt ";
+  word(16, 4);
+  word(1, 2);
+  word(channels, 2);
+  word(rate, 4);
+  word(rate * channels * 2, 4);
+  word(channels * 2, 2);
+  word(16, 2);
+  bytes += "data";
+  word(data, 4);
+  for (const auto& frame : frames)
+    for (const int16_t sample : frame) word(static_cast<uint16_t>(sample), 2);
+  std::ofstream(path, std::ios::binary) << bytes;
+}
+
+// `count` mono frames of a ramp.
+std::vector<std::vector<int16_t> > Ramp(size_t count) {
+  std::vector<std::vector<int16_t> > frames;
+  for (size_t n = 0; n < count; ++n) frames.push_back({static_cast<int16_t>(n * 100 % 30000)});
+  return frames;
+}
+
+// Files in `folder` whose names hold `part`.
+std::vector<std::string> FilesNaming(const std::string& folder, const std::string& part) {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+    const std::string name = entry.path().filename().string();
+    if (name.find(part) != std::string::npos) names.push_back(name);
+  }
+  return names;
+}
+
+// Runs qxhost in `folder` as its working folder.
+QXHostRun RunIn(const std::string& folder, const std::vector<std::string>& args) {
+  const std::filesystem::path here = std::filesystem::current_path();
+  std::filesystem::current_path(folder);
+  QXHostRun run(args);
+  std::filesystem::current_path(here);
+  return run;
+}
+
+// A folder of its own for each test, emptied at the end.
+struct Folder {
+  explicit Folder(const std::string& name) : path(TempPath(name)) {
+    std::filesystem::remove_all(path);
+    std::filesystem::create_directories(path);
+  }
+  ~Folder() { std::filesystem::remove_all(path); }
+  std::string operator/(const std::string& file) const { return path + "/" + file; }
+  std::string path;
+};
+
+TEST(QXHostProcess, NeverWritesItsInputWhateverItsSpelling) {
+  Folder folder("same-file");
+  const std::string in = folder / "in.wav";
+  WriteSine(in, 44100, 0.1, -6.0);
+  const std::string before = Bytes(in);
+  std::filesystem::create_symlink(in, folder / "link.wav");
+  std::filesystem::create_hard_link(in, folder / "hard.wav");
+  const std::string gain = QXHostRun::Module("Gain.qxm");
+  for (const std::string& out : {in, std::string("./in.wav"),
+                                 "../" + std::filesystem::path(folder.path).filename().string() + "/in.wav",
+                                 folder / "link.wav", folder / "hard.wav"}) {
+    QXHostRun run = RunIn(folder.path, {"process", gain, "in.wav", out});
+    EXPECT_EQ(run.code, 2) << out << ": " << run.out << run.err;
+    EXPECT_NE(run.err.find("is the input file"), std::string::npos) << run.err;
+    EXPECT_EQ(Bytes(in), before) << out;
+  }
+  // Nor the module it runs.
+  const std::string module = folder / "Gain.qxm";
+  std::filesystem::copy_file(gain, module);
+  const std::string module_bytes = Bytes(module);
+  QXHostRun run = RunIn(folder.path, {"process", module, "in.wav", "./Gain.qxm"});
+  EXPECT_EQ(run.code, 2) << run.out << run.err;
+  EXPECT_NE(run.err.find("is the module file"), std::string::npos) << run.err;
+  EXPECT_EQ(Bytes(module), module_bytes);
+}
+
+TEST(QXHostProcess, ARunThatFailsLeavesAnExistingOutAsItWasAndNoPartialFile) {
+  Folder folder("failed-run");
+  const std::string in = folder / "in.wav", out = folder / "out.wav";
+  WriteWav(in, 44100, {{1000, -1000}, {2000, -2000}, {3000, -3000}}, 3);
+  std::ofstream(out) << "the user's file";
+  const std::string stereo = QXHostRun::Module("stereo_gain.qxm");
+  // Refused after the module is loaded; stopped by the module in the middle.
+  QXHostRun refused({"process", stereo, in, out, "Volume=2"});
+  EXPECT_EQ(refused.code, 2) << refused.err;
+  WriteWav(in, 44100, std::vector<std::vector<int16_t> >(3000, {1000, -1000}), 3000);
+  QXHostRun crashed({"process", "--block-size", "64", stereo, in, out, "Gain=-1"});
+  EXPECT_FALSE(crashed.exited && crashed.code == 0) << crashed.err;
+  EXPECT_EQ(Bytes(out), "the user's file");
+  EXPECT_EQ(FilesNaming(folder.path, "qxhost"), std::vector<std::string>{});
+  // A run that succeeds replaces it whole.
+  QXHostRun done({"process", stereo, in, out});
+  EXPECT_EQ(done.code, 0) << done.err;
+  SF_INFO info{};
+  EXPECT_EQ(ReadChannel(out, &info).size(), 3000u);
+  EXPECT_EQ(FilesNaming(folder.path, "qxhost"), std::vector<std::string>{});
+}
+
+TEST(QXHostProcess, PathsAreResolvedBeforeTheModuleChangesTheWorkingFolder) {
+  // stereo_gain changes the working folder to the root when it opens.
+  Folder folder("relative");
+  WriteWav(folder / "in.wav", 8000, {{1, 2}, {3, 4}}, 2);
+  const std::string name = "qx-process-test-relative-out.wav";
+  QXHostRun run = RunIn(folder.path, {"process", QXHostRun::Module("stereo_gain.qxm"), "in.wav", name});
+  EXPECT_EQ(run.code, 0) << run.err;
+  EXPECT_TRUE(std::filesystem::exists(folder / name));
+  EXPECT_FALSE(std::filesystem::exists("/" + name));
+  std::filesystem::remove("/" + name);
+}
+
+TEST(QXHostProcess, ChannelsReachTheirInputsAndAControlPinGoesByItsDspId) {
+  // Left and right differ; the Gain pin is description 5 and DSP pin 4,
+  // after a GUI-only pin.
+  Folder folder("stereo");
+  const std::string in = folder / "in.wav", out = folder / "out.wav";
+  std::vector<std::vector<int16_t> > frames;
+  for (int16_t n = 0; n < 600; ++n)
+    frames.push_back({static_cast<int16_t>(n * 40), static_cast<int16_t>(-n * 8)});
+  WriteWav(in, 48000, frames, frames.size());
+  for (const char* edit : {"Gain=0.5", "5=0.5"}) {
+    QXHostRun run({"process", "--block-size", "64", QXHostRun::Module("stereo_gain.qxm"), in, out, edit});
+    ASSERT_EQ(run.code, 0) << run.err;
+    EXPECT_NE(run.out.find("600 samples at 48000 Hz, 2 channels from 2 audio inputs"), std::string::npos)
+        << run.out;
+    SF_INFO info{};
+    SNDFILE* file = sf_open(out.c_str(), SFM_READ, &info);
+    ASSERT_NE(file, nullptr);
+    ASSERT_EQ(info.channels, 2);
+    std::vector<short> samples(1200);
+    EXPECT_EQ(sf_readf_short(file, samples.data(), 600), 600);
+    sf_close(file);
+    for (size_t n = 0; n < 600; ++n) {
+      ASSERT_EQ(samples[2 * n], frames[n][0] / 2) << edit << " left, frame " << n;
+      ASSERT_EQ(samples[2 * n + 1], frames[n][1] / 2) << edit << " right, frame " << n;
+    }
+  }
+}
+
+TEST(QXHostProcess, MemoryFollowsTheBlockNotTheDeclaredRate) {
+  Folder folder("rates");
+  const std::string in = folder / "in.wav", out = folder / "out.wav";
+  // 100 samples declared at 200 MHz: one block of buffers, not a second's.
+  WriteWav(in, 200000000, Ramp(100), 100);
+  QXHostRun fast({"process", QXHostRun::Module("Gain.qxm"), in, out}, 60.0);
+  EXPECT_TRUE(fast.exited) << "took " << fast.seconds << " s";
+  EXPECT_EQ(fast.code, 0) << fast.err;
+  EXPECT_NE(fast.out.find("100 samples at 200000000 Hz"), std::string::npos) << fast.out;
+  // A rate the host cannot announce as a float is refused, and no OUT made.
+  std::filesystem::remove(out);
+  WriteWav(in, 2147483647, Ramp(100), 100);
+  QXHostRun refused({"process", QXHostRun::Module("Gain.qxm"), in, out}, 60.0);
+  EXPECT_EQ(refused.code, 1) << refused.err;
+  EXPECT_NE(refused.err.find("a sample rate of 2147483647 Hz, which the host cannot announce"),
+            std::string::npos)
+      << refused.err;
+  EXPECT_FALSE(std::filesystem::exists(out));
+}
+
+TEST(QXHostProcess, AFileShorterThanItsHeaderSaysGetsAWarning) {
+  Folder folder("short");
+  const std::string in = folder / "in.wav", out = folder / "out.wav";
+  WriteWav(in, 44100, Ramp(50), 4410);
+  QXHostRun run({"process", QXHostRun::Module("Gain.qxm"), in, out});
+  EXPECT_EQ(run.code, 0) << run.err;
+  EXPECT_NE(run.err.find("qxhost: warning: " + in +
+                         " is shorter than its header says: 4410 samples "
+                         "declared, 50 in the file"),
+            std::string::npos)
+      << run.err;
+  WriteWav(in, 44100, Ramp(50), 50);
+  QXHostRun whole({"process", QXHostRun::Module("Gain.qxm"), in, out});
+  EXPECT_EQ(whole.err, "");
+}
+
+TEST(QXHostProcess, AModuleThatFloodsTheHostIsRefusedBeyondTheBoundAndTold) {
+  // 100000 events a process call, for a clock far ahead: the host keeps 8192.
+  Folder folder("storm");
+  WriteSine(folder / "in.wav", 8000, 0.5, -6.0);
+  QXHostRun run({"process", QXHostRun::Module("event_storm.qxm"), folder / "in.wav", folder / "out.wav"},
+                120.0);
+  EXPECT_EQ(run.code, 0) << run.err;
+  EXPECT_NE(run.err.find(" events beyond the 8192 the host keeps pending; they were refused"),
+            std::string::npos)
+      << run.err;
+  SF_INFO info{};
+  EXPECT_EQ(ReadChannel(folder / "out.wav", &info).size(), 4000u);
+}
+
+TEST(QXHostProcess, ALoadErrorShowsThePathEscaped) {
+  Folder folder("load-error");
+  WriteWav(folder / "in.wav", 8000, Ramp(10), 10);
+  QXHostRun run({"process",
+                 "/nonexistent/\x1b]0;t\x07\x9b"
+                 "2J.qxm",
+                 folder / "in.wav", folder / "out.wav"});
+  EXPECT_EQ(run.code, 1);
+  EXPECT_NE(run.err.find("\\x1B]0;t\\x07\\x9B2J.qxm"), std::string::npos) << run.err;
+  for (const char raw : {'\x1b', '\x07', static_cast<char>(0x9b)})
+    EXPECT_EQ(run.err.find(raw), std::string::npos);
+}
 
 #else
 

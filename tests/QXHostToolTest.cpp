@@ -187,6 +187,59 @@ TEST(QXHostTool, FloatsPrintShortestAndReadBack) {
   EXPECT_EQ(TextFormat::Float(-0.0f), "-0");
 }
 
+TEST(QXHostTool, NumbersPrintAsPeopleWriteThem) {
+  EXPECT_EQ(TextFormat::Float(10.0f), "10");
+  EXPECT_EQ(TextFormat::Float(50.0f), "50");
+  EXPECT_EQ(TextFormat::Float(1e-5f), "0.00001");
+  EXPECT_EQ(TextFormat::Float(1.5e-5f), "0.000015");
+  EXPECT_EQ(TextFormat::Float(-2000.0f), "-2000");
+  EXPECT_EQ(TextFormat::Float(123456789.0f), "123456792") << "the float's own value, in digits";
+  // Far beyond people's numbers the exponent is the clearer form.
+  EXPECT_EQ(TextFormat::Float(1e25f), "1e+25");
+  EXPECT_EQ(TextFormat::Float(1e-30f), "1e-30");
+  ToolRun r({"set", QX_PRODUCT, "dB=50"});
+  EXPECT_EQ(r.code, 0) << r.err;
+  EXPECT_NE(r.out.find("set dB = 50\n"), std::string::npos) << r.out;
+  EXPECT_NE(r.out.find("    2  dB           50\n"), std::string::npos) << r.out;
+  EXPECT_EQ(r.out.find("e+"), std::string::npos) << r.out;
+}
+
+TEST(QXHostTool, PrintableEscapesControlsAndBytesOfNoCharacter) {
+  const struct {
+    std::string text, printed;
+  } cases[] = {
+      {"a\x1b[2Jb", "a\\x1B[2Jb"},
+      {"del\x7f", "del\\x7F"},
+      {"c1 \xc2\x9b"
+       "2J",
+       "c1 \\xC2\\x9B2J"},
+      {"c1 \xc2\x80 \xc2\x9f", "c1 \\xC2\\x80 \\xC2\\x9F"},
+      {"lone \x9b"
+       "31m",
+       "lone \\x9B31m"},
+      {"cut \xe2\x82", "cut \\xE2\\x82"},
+      {"overlong \xc0\xaf", "overlong \\xC0\\xAF"},
+      {"surrogate \xed\xa0\x80", "surrogate \\xED\\xA0\\x80"},
+      // Characters beyond ASCII pass as they are, U+00A0 the first after C1.
+      {"\xc2\xa0"
+       "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x8e\xb5",
+       "\xc2\xa0"
+       "caf\xc3\xa9 \xe2\x82\xac \xf0\x9f\x8e\xb5"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(TextFormat::Printable(c.text), c.printed) << c.printed;
+  EXPECT_EQ(TextFormat::Printable("a\nb\tc\r", true), "a\nb\tc\\x0D");
+}
+
+TEST(QXHostTool, ALoadErrorShowsThePathEscaped) {
+  ToolRun r({"info",
+             "/nonexistent/\x1b]0;title\x07\x9b"
+             "2J\x7f.qxm"});
+  EXPECT_EQ(r.code, 1);
+  EXPECT_NE(r.err.find("\\x1B]0;title\\x07\\x9B2J\\x7F.qxm"), std::string::npos) << r.err;
+  for (const char raw : {'\x1b', '\x07', '\x7f', static_cast<char>(0x9b)})
+    EXPECT_EQ(r.err.find(raw), std::string::npos) << r.err;
+}
+
 TEST(QXHostTool, HelpDescribesValidateAndListChecks) {
   std::string out = ToolRun({"validate", "--help"}).out;
   EXPECT_EQ(ToolRun({"validate", "--help"}).code, 0);

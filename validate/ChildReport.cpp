@@ -6,6 +6,8 @@
 #include <sstream>
 #include <vector>
 
+#include "TextFormat.h"
+
 namespace {
 
 const char RESULT[] = "@qxresult ";
@@ -133,9 +135,8 @@ CheckResult ChildReport::Classify(const ChildRunner::Outcome& outcome, const std
       result = Crashed("could not run the " + what + ": " + outcome.error);
       break;
     case ChildRunner::End::TIMED_OUT: {
-      char text[64];
-      std::snprintf(text, sizeof text, "no result within %g s", timeout);
-      result = CheckResult::Fail(text + during + "; the " + what + "'s process was killed");
+      result = CheckResult::Fail("no result within " + TextFormat::Float(static_cast<float>(timeout)) + " s" +
+                                 during + "; the " + what + "'s process was killed");
       result.status = CheckStatus::TIMEOUT;
       break;
     }

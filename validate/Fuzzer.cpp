@@ -8,6 +8,7 @@
 #include "CheckContext.h"
 #include "ChildReport.h"
 #include "ChildRunner.h"
+#include "FilePath.h"
 #include "FuzzEpisode.h"
 #include "ReportChannel.h"
 #include "RunDefaults.h"
@@ -23,7 +24,11 @@ double Since(Clock::time_point start) { return std::chrono::duration<double>(Clo
 }  // namespace
 
 Fuzzer::Fuzzer(Options options, std::ostream& out, std::ostream& err)
-    : m_options(std::move(options)), m_out(out), m_err(err), m_token(ChildReport::NewToken()) {
+    : m_options(std::move(options)),
+      m_out(out),
+      m_err(err),
+      m_token(ChildReport::NewToken()),
+      m_module_path(FilePath::Absolute(m_options.module)) {
   RunDefaults::Fill(&m_options);
 }
 
@@ -63,7 +68,7 @@ std::vector<std::string> Fuzzer::Command(uint64_t seed, int steps, bool say) con
   command.insert(command.end(), own.begin(), own.end());
   if (say) command.push_back("--replay");
   command.push_back("--");
-  command.push_back(m_options.module);
+  command.push_back(m_module_path);
   return command;
 }
 
@@ -77,7 +82,8 @@ int Fuzzer::Replay() {
   ChildRunner::EndChildrenOnSignals();
   std::string said;
   const CheckResult result = Episode(m_options.seed, m_options.steps, true, &said);
-  m_out << said;
+  // The episode's process prints the steps and whatever the module prints.
+  m_out << TextFormat::Printable(said, true);
   m_out << "episode (seed " << m_options.seed << ", " << m_options.steps
         << " steps): " << CheckResult::StatusName(result.status)
         << (result.message.empty() ? "" : " " + TextFormat::Printable(result.message)) << "\n";

@@ -48,6 +48,7 @@ class Fuzzer {
   std::ostream& m_out;
   std::ostream& m_err;
   std::string m_token;
+  std::string m_module_path;  // the module as a file, resolved before any episode
 };
 
 #endif  // VALIDATE_FUZZER_H

@@ -56,6 +56,8 @@ OpcodeFamily TraceWriter::Family(Kind kind) {
 
 bool TraceWriter::Open(const std::string& path, bool append, std::string* error) {
   Close();
+  m_path = path;
+  m_error.clear();
   m_file = std::fopen(path.c_str(), append ? "a" : "w");
   if (m_file == nullptr) {
     *error = path + ": cannot write the trace (" + std::strerror(errno) + ")";
@@ -64,8 +66,24 @@ bool TraceWriter::Open(const std::string& path, bool append, std::string* error)
   return true;
 }
 
+bool TraceWriter::StartRun(const std::vector<std::string>& modules, uint64_t seed, std::string* error) {
+  if (m_file == nullptr) return true;
+  Write({{"event", "run"}, {"modules", modules}, {"seed", seed}, {"time", Now()}});
+  if (Failed()) *error = m_error;
+  return !Failed();
+}
+
+void TraceWriter::Write(const Json& line) {
+  const std::string text = JsonText::Line(line) + "\n";
+  errno = 0;
+  const bool written = std::fwrite(text.data(), 1, text.size(), m_file) == text.size();
+  if ((!written || std::fflush(m_file) != 0) && m_error.empty())
+    m_error = m_path + ": cannot write the trace (" + std::strerror(errno != 0 ? errno : EIO) + ")";
+}
+
 void TraceWriter::Close() {
-  if (m_file != nullptr) std::fclose(m_file);
+  if (m_file != nullptr && std::fclose(m_file) != 0 && m_error.empty())
+    m_error = m_path + ": cannot write the trace (" + std::strerror(errno) + ")";
   m_file = nullptr;
 }
 
@@ -77,9 +95,7 @@ double TraceWriter::Now() {
 void TraceWriter::Start(const std::string& check, const std::string& module) {
   m_check = check;
   if (m_file == nullptr) return;
-  const Json line = {{"event", "start"}, {"check", check}, {"module", module}, {"time", Now()}};
-  std::fprintf(m_file, "%s\n", JsonText::Line(line).c_str());
-  std::fflush(m_file);
+  Write({{"event", "start"}, {"check", check}, {"module", module}, {"time", Now()}});
 }
 
 void TraceWriter::ReportCallsTo(const ReportChannel* channel, const std::string& token) {
@@ -131,16 +147,14 @@ void TraceWriter::Begin(Entry* entry) {
   Json line = Line(*entry);
   line.erase("result");
   line["begin"] = true;
-  std::fprintf(m_file, "%s\n", JsonText::Line(line).c_str());
-  std::fflush(m_file);
+  Write(line);
 }
 
 void TraceWriter::End(const Entry& entry) {
   if (m_open_calls > 0) --m_open_calls;
   Mark(false, nullptr);
   if (m_file == nullptr) return;
-  std::fprintf(m_file, "%s\n", JsonText::Line(Line(entry)).c_str());
-  std::fflush(m_file);
+  Write(Line(entry));
 }
 
 Json TraceWriter::Line(const Entry& e) const {

@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "JsonText.h"
 #include "OpcodeNames.h"
@@ -56,6 +57,13 @@ class TraceWriter {
   bool Open(const std::string& path, bool append, std::string* error);
   void Close();
   bool IsOpen() const { return m_file != nullptr; }
+  // Writes the line that starts a run (its modules and seed) at once: a file
+  // that takes no line says so before any check runs. False and `error` if
+  // it could not be written.
+  bool StartRun(const std::vector<std::string>& modules, uint64_t seed, std::string* error);
+  // Whether a line could not be written since Open, and why ("" if none).
+  bool Failed() const { return !m_error.empty(); }
+  const std::string& Error() const { return m_error; }
 
   // Also reports each call's beginning and end on `channel`, tagged with the
   // run's `token` (see ChildReport).
@@ -83,8 +91,12 @@ class TraceWriter {
   // The call as a JSON object, its result included.
   Json Line(const Entry& entry) const;
   void Mark(bool begin, const Entry* entry);
+  // Writes one line and flushes it; the first failure is kept.
+  void Write(const Json& line);
 
   std::FILE* m_file = nullptr;
+  std::string m_path;
+  std::string m_error;
   uint64_t m_seq = 0;
   std::string m_check;
   const ReportChannel* m_channel = nullptr;

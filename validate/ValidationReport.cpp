@@ -175,9 +175,8 @@ std::string ValidationReport::Junit(double seconds) const {
   std::ostringstream out;
   const int failures = Count(CheckStatus::FAIL);
   const int errors = Count(CheckStatus::CRASH) + Count(CheckStatus::TIMEOUT);
-  out << "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-      << "<testsuites name=\"qxhost validate\" tests=\"" << Total() << "\" failures=\"" << failures
-      << "\" errors=\"" << errors << "\" skipped=\"" << Count(CheckStatus::SKIP) << "\" time=\""
+  out << JUNIT_DECLARATION << "<testsuites name=\"qxhost validate\" tests=\"" << Total() << "\" failures=\""
+      << failures << "\" errors=\"" << errors << "\" skipped=\"" << Count(CheckStatus::SKIP) << "\" time=\""
       << Seconds(seconds) << "\">\n";
   for (const Module& module : m_modules) {
     int module_failures = 0, module_errors = 0, module_skipped = 0;

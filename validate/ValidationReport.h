@@ -28,6 +28,8 @@ class ValidationReport {
       : m_seed(seed), m_size(size), m_timeout(timeout) {}
 
   Module& AddModule(const std::string& path);
+  // The first line of every JUnit report.
+  static constexpr const char* JUNIT_DECLARATION = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
   const std::vector<Module>& Modules() const { return m_modules; }
   // How many checks ended with `status`, over all modules.
   int Count(CheckStatus status) const;

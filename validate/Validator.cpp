@@ -13,6 +13,7 @@
 #include "CheckCatalog.h"
 #include "ChildReport.h"
 #include "ChildRunner.h"
+#include "FilePath.h"
 #include "ReportChannel.h"
 #include "RunDefaults.h"
 #include "TextFormat.h"
@@ -113,7 +114,8 @@ int Validator::RunChild(const std::string& name, const std::string& module, uint
   trace.Start(name, module);
   CheckContext context(module, seed, size, &trace);
   report(RunHere(*check, context));
-  return ALL_PASSED;
+  trace.Close();
+  return trace.Failed() ? TRACE_NOT_WRITTEN : ALL_PASSED;
 }
 
 std::vector<std::string> Validator::ChildCommand(const ValidationCheck& check, const std::string& module,
@@ -128,17 +130,22 @@ std::vector<std::string> Validator::ChildCommand(const ValidationCheck& check, c
                                         "--seed",          std::to_string(seed),
                                         "--size",          std::to_string(m_options.size)};
   command.insert(command.end(), own.begin(), own.end());
-  if (!m_options.trace.empty()) {
+  if (!m_trace_path.empty()) {
     command.push_back("--trace");
-    command.push_back(m_options.trace);
+    command.push_back(m_trace_path);
   }
   command.push_back("--");
   command.push_back(module);
   return command;
 }
 
-CheckResult Validator::Classify(const ChildRunner::Outcome& outcome) const {
-  return ChildReport::Classify(outcome, m_token, m_options.timeout);
+CheckResult Validator::Classify(const ChildRunner::Outcome& outcome) {
+  CheckResult result = ChildReport::Classify(outcome, m_token, m_options.timeout);
+  // Only after a result: a process that ended before it is the module's.
+  const bool reported = result.status != CheckStatus::CRASH && result.status != CheckStatus::TIMEOUT;
+  if (outcome.end == ChildRunner::End::EXITED && outcome.code == TRACE_NOT_WRITTEN && reported)
+    m_child_trace_failed = true;
+  return result;
 }
 
 CheckResult Validator::RunOne(const ValidationCheck& check, const std::string& module, uint64_t seed,
@@ -213,21 +220,67 @@ std::string Validator::RunPhase(const std::vector<const ValidationCheck*>& check
 }
 
 bool Validator::OpenReports(TraceWriter* trace) {
-  std::string error;
-  if (!m_options.junit.empty()) {
-    m_junit = std::fopen(m_options.junit.c_str(), "w");
-    if (m_junit == nullptr) {
+  // A report is never written over a module: refused before anything is.
+  const struct {
+    const std::string& path;
+    const std::string& given;
+    const char* option;
+  } reports[] = {{m_junit_path, m_options.junit, "--junit"}, {m_trace_path, m_options.trace, "--trace"}};
+  for (const auto& report : reports) {
+    if (report.path.empty()) continue;
+    for (size_t m = 0; m < m_module_paths.size(); ++m) {
+      if (report.path == m_module_paths[m] || FilePath::SameFile(report.path, m_module_paths[m])) {
+        m_err << "qxhost: " << report.option << " " << TextFormat::Printable(report.given)
+              << " is the module " << TextFormat::Printable(m_options.modules[m])
+              << ": a report is never written over a module\n";
+        return false;
+      }
+    }
+  }
+  if (!m_junit_path.empty() &&
+      (m_junit_path == m_trace_path || FilePath::SameFile(m_junit_path, m_trace_path))) {
+    m_err << "qxhost: --junit and --trace name the same file, " << TextFormat::Printable(m_options.junit)
+          << "\n";
+    return false;
+  }
+  if (!m_junit_path.empty()) {
+    m_junit = std::fopen(m_junit_path.c_str(), "w");
+    // The declaration now: a file that takes nothing fails before any check.
+    const bool written = m_junit != nullptr &&
+                         std::fputs(ValidationReport::JUNIT_DECLARATION, m_junit) >= 0 &&
+                         std::fflush(m_junit) == 0;
+    if (!written) {
       m_err << "qxhost: " << TextFormat::Printable(m_options.junit) << ": cannot write the JUnit report ("
             << std::strerror(errno) << ")\n";
       return false;
     }
   }
-  if (!m_options.trace.empty()) {
-    if (!trace->Open(m_options.trace, false, &error)) {
+  if (!m_trace_path.empty()) {
+    std::string error;
+    if (!trace->Open(m_trace_path, false, &error) ||
+        !trace->StartRun(m_options.modules, m_options.seed, &error)) {
       m_err << "qxhost: " << TextFormat::Printable(error) << "\n";
       return false;
     }
     if (!m_options.in_process) trace->Close();  // each child appends to it
+    if (trace->Failed()) {
+      m_err << "qxhost: " << TextFormat::Printable(trace->Error()) << "\n";
+      return false;
+    }
+  }
+  return true;
+}
+
+bool Validator::ReportsWritten(const TraceWriter& trace) {
+  if (m_trace_path.empty()) return true;
+  if (trace.Failed()) {
+    m_err << "qxhost: " << TextFormat::Printable(trace.Error()) << "\n";
+    return false;
+  }
+  if (m_child_trace_failed) {
+    m_err << "qxhost: " << TextFormat::Printable(m_trace_path)
+          << ": cannot write the trace (a check's process could not write its calls to it)\n";
+    return false;
   }
   return true;
 }
@@ -273,13 +326,20 @@ int Validator::Run() {
   const auto start = Clock::now();
   RunDefaults::Fill(&m_options);
   m_token = ChildReport::NewToken();
+  // Every path as a file before any module is loaded: a module that changes
+  // the working folder (in this process, with --in-process) moves nothing.
+  m_module_paths.clear();
+  for (const std::string& path : m_options.modules) m_module_paths.push_back(FilePath::Absolute(path));
+  m_junit_path = FilePath::Absolute(m_options.junit);
+  m_trace_path = FilePath::Absolute(m_options.trace);
   TraceWriter trace;
   // Every report can be written, or nothing runs.
   if (!OpenReports(&trace)) return USAGE;
   if (!m_options.in_process) ChildRunner::EndChildrenOnSignals();
 
   ValidationReport report(m_options.seed, m_options.size, m_options.timeout);
-  for (const std::string& path : m_options.modules) {
+  for (size_t m = 0; m < m_options.modules.size(); ++m) {
+    const std::string& path = m_options.modules[m];
     if (!m_options.json)
       m_out << "validate " << TextFormat::Printable(path) << " (seed " << m_options.seed << ", size "
             << m_options.size << ")\n";
@@ -299,7 +359,7 @@ int Validator::Run() {
           m_out << report.Line(module.entries.back());
         m_out.flush();
       };
-      RunRound(path, seed, &trace, record, &module.unloadable);
+      RunRound(m_module_paths[m], seed, &trace, record, &module.unloadable);
     }
   }
 
@@ -315,8 +375,11 @@ int Validator::Run() {
   if (!any_loadable) m_err << "qxhost: no loadable module\n";
   if (m_options.json) report.WriteJson(m_out, code, seconds);
   (m_options.json ? m_err : m_out) << report.Summary(seconds);
+  trace.Close();
+  const bool traced = ReportsWritten(trace);
   if (m_junit != nullptr) {
-    const std::string junit = report.Junit(seconds);
+    // The rest: the declaration is written.
+    const std::string junit = report.Junit(seconds).substr(std::strlen(ValidationReport::JUNIT_DECLARATION));
     const bool written = std::fwrite(junit.data(), 1, junit.size(), m_junit) == junit.size();
     const bool closed = std::fclose(m_junit) == 0;
     m_junit = nullptr;
@@ -326,5 +389,5 @@ int Validator::Run() {
       return USAGE;
     }
   }
-  return code;
+  return traced ? code : USAGE;
 }

@@ -27,8 +27,9 @@
 
 class Validator {
  public:
-  // Exit codes.
-  enum { ALL_PASSED = 0, FAILED = 1, USAGE = 2 };
+  // Exit codes. A check's process that reported its result but could not
+  // write the trace ends with TRACE_NOT_WRITTEN, which makes the run's USAGE.
+  enum { ALL_PASSED = 0, FAILED = 1, USAGE = 2, TRACE_NOT_WRITTEN = 3 };
 
   struct Options {
     std::vector<std::string> modules;
@@ -77,8 +78,8 @@ class Validator {
 
   std::vector<std::string> ChildCommand(const ValidationCheck& check, const std::string& module,
                                         uint64_t seed) const;
-  // What a child's end says about its check.
-  CheckResult Classify(const ChildRunner::Outcome& outcome) const;
+  // What a child's end says about its check; notes a trace it could not write.
+  CheckResult Classify(const ChildRunner::Outcome& outcome);
   CheckResult RunOne(const ValidationCheck& check, const std::string& module, uint64_t seed,
                      TraceWriter* trace);
   // Runs `checks` on `module`, up to `jobs` at a time, and hands each result
@@ -90,9 +91,13 @@ class Validator {
   // One round of the checks on one module.
   void RunRound(const std::string& module, uint64_t seed, TraceWriter* trace, const Record& record,
                 bool* unloadable);
-  // Opens the report files before any check runs; false and a line on the
-  // error stream if one cannot be written.
+  // Opens the report files before any check runs and writes their first
+  // line, so that a file that takes nothing fails here; false and a line on
+  // the error stream if one cannot be written, or is one of the modules.
   bool OpenReports(TraceWriter* trace);
+  // Whether the report files were written to the end; if not, a line on the
+  // error stream.
+  bool ReportsWritten(const TraceWriter& trace);
 
   Options m_options;
   std::vector<const ValidationCheck*> m_checks;
@@ -100,6 +105,11 @@ class Validator {
   std::ostream& m_err;
   std::string m_token;
   std::FILE* m_junit = nullptr;
+  // The paths as given (for messages and the report) and as files, resolved
+  // before any module is loaded.
+  std::vector<std::string> m_module_paths;
+  std::string m_junit_path, m_trace_path;
+  bool m_child_trace_failed = false;
 };
 
 #endif  // VALIDATE_VALIDATOR_H

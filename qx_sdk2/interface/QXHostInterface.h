@@ -20,11 +20,13 @@
  *   [caller's thread]  a callback: the thread of the entry (or of makeModule)
  *                   from inside which the instance calls; from the audio thread
  *                   the host must answer without blocking.
- * Nothing here starts a thread or takes a lock, so a module relies on the
- * host for two rules: a DSP instance's dispatcher never runs at the same time
- * as its process or event entry; and GUI instances of one library share state
- * (one pin handle), so the host calls the GUI entries of all of them from one
- * thread, one call at a time.
+ * Nothing here starts a thread or takes a lock. A host may send a DSP
+ * instance DSP_OP_CHANGE_SAMPLE_RATE and DSP_OP_CHANGE_BLOCK_SIZE in any order
+ * and at any time, from its own thread, also while the audio thread is inside
+ * the instance's process or event entry: a module keeps what those opcodes
+ * change apart from what its process path touches, or shares it safely. GUI
+ * instances of one library share state (one pin handle), so the host calls the
+ * GUI entries of all of them from one thread, one call at a time.
  *
  * Ownership. "host-owned" memory is valid only during the call that hands it
  * over; "library-owned" memory is valid while the library is loaded. An
@@ -160,8 +162,9 @@ typedef void*(QX_CALL* QXMakeModuleFunction)(int32_t index, int32_t type, qxaudi
 struct QXModuleStruct;
 struct QXEvent;
 
-/* [main thread] Host to DSP instance: a DSP_OP_* opcode with its arguments.
- * Answers 0 for an unknown opcode. */
+/* [main thread; the sample rate and block size from any thread at any time]
+ * Host to DSP instance: a DSP_OP_* opcode with its arguments. Answers 0 for an
+ * unknown opcode. */
 typedef QXWord(QX_CALL* QXModuleDispatchEntry)(struct QXModuleStruct* record, int32_t opcode, int32_t index,
                                                int32_t value, void* ptr, float opt);
 /* [audio thread] Delivers a timed event when the sample clock reaches its
@@ -179,7 +182,7 @@ typedef void(QX_CALL* QXEventEntry)(void* object, struct QXEvent* event);
  * last announced (DSP_OP_CHANGE_BLOCK_SIZE). */
 typedef void(QX_MEMBER_CALL* QXProcessEntry)(void* object, int32_t offset, int32_t count);
 /* [audio thread] The code a run-function event names, called with the object
- * address only. */
+ * address only. The host hands back only words the instance posted. */
 typedef void(QX_MEMBER_CALL* QXRunEntry)(void* object);
 #if defined(__GNUC__) && defined(_WIN32) && !defined(_WIN64)
 #pragma GCC diagnostic pop
@@ -230,7 +233,12 @@ enum {
 };
 
 /* DSP instance to host, through the callback with opt 0.0. A pin id is the
- * pin's position among the instance's DSP-side pins, from 0. */
+ * pin's position among the instance's DSP-side pins, from 0.
+ * Pending events are bounded: a host keeps a limited number of an instance's
+ * events not yet delivered and refuses a post beyond them (it answers 0, as
+ * always, and the event is never delivered). The reference host (qxhost)
+ * keeps 8192 per instance, an event at every sample of two blocks of 4096;
+ * `qxhost validate` fails a module that posts past it. */
 enum {
   HOST_OP_PIN_NOTIFY = 0,               /* index: pin id; value, ptr: a word, the host's */
   HOST_OP_PIN_QUERY = 1,                /* index: pin id; non-zero means true */

@@ -98,6 +98,14 @@ struct Dsp {
     static int32_t s_process_calls = 0;
     if (host != nullptr) host(&record, HOST_OP_PIN_NOTIFY, 0, s_process_calls++, nullptr, 0.0f);
 #endif
+#ifdef FAULT_LATE_EVENT
+    // An event for the clock before the call's: the host can only drop it.
+    if (host != nullptr) {
+      const auto clock = static_cast<uint32_t>(host(&record, HOST_OP_GET_SAMPLE_CLOCK, 0, 0, nullptr, 0.0f));
+      QXEvent late{clock - 1, ET_DATA, 0, 0, 0, 0};
+      if (clock > 0) host(&record, HOST_OP_ADD_EVENT, 0, 0, &late, 0.0f);
+    }
+#endif
 #ifdef FAULT_ALLOCATES_IN_PROCESS
     g_sink = new float[16];
     delete[] g_sink;
@@ -348,6 +356,16 @@ extern "C" QX_EXPORT void* QX_CALL makeModule(int32_t index, int32_t type, qxaud
   std::fputs("@qxresult pass 0 0 \n", stdout);
   std::fflush(stdout);
   std::_Exit(0);
+#endif
+#ifdef FAULT_CONTROL_CHARS
+  // Prints what would set a terminal's title, clear it (through the 8-bit
+  // introducer, alone and in UTF-8) and delete a character.
+  std::fputs(
+      "made \x1b]0;title\x07 \x9b"
+      "2J \xc2\x9b"
+      "2J \x7f.\n",
+      stdout);
+  std::fflush(stdout);
 #endif
   if (type == QX_INSTANCE_DSP) return &NewDsp(callback, host_data)->record;
   if (type == QX_INSTANCE_GUI) return &NewGui(callback, host_data)->record;

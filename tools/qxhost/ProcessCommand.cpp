@@ -4,16 +4,20 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <memory>
 #include <utility>
 
 #include "DspHost.h"
+#include "FilePath.h"
 #include "ModuleSession.h"
 #include "SetCommand.h"
 #include "TextFormat.h"
 
 #if QX_HAVE_SNDFILE
 #include <sndfile.h>
+
+#include "OutputFile.h"
 #endif
 
 ProcessCommand::ProcessCommand(CLI::App& tool)
@@ -69,6 +73,43 @@ int32_t FindPin(const std::vector<PinDescription>& pins, const std::string& name
   return static_cast<int32_t>(index);
 }
 
+uint32_t Word(const unsigned char* bytes) {
+  return static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+         static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+}
+
+// The frames a RIFF WAVE file's header declares (its data chunk's size over
+// the format's block size); false if the file is no such file or declares no
+// length (a streamed file's 0xFFFFFFFF).
+bool DeclaredFrames(const std::string& path, int64_t* frames) {
+  std::FILE* file = std::fopen(path.c_str(), "rb");
+  if (file == nullptr) return false;
+  unsigned char head[12];
+  bool found = false;
+  uint32_t block_align = 0;
+  if (std::fread(head, 1, sizeof head, file) == sizeof head && std::memcmp(head, "RIFF", 4) == 0 &&
+      std::memcmp(head + 8, "WAVE", 4) == 0) {
+    unsigned char chunk[8];
+    while (!found && std::fread(chunk, 1, sizeof chunk, file) == sizeof chunk) {
+      const uint32_t size = Word(chunk + 4);
+      if (std::memcmp(chunk, "fmt ", 4) == 0 && size >= 16) {
+        unsigned char format[16];
+        if (std::fread(format, 1, sizeof format, file) != sizeof format) break;
+        block_align = static_cast<uint32_t>(format[12]) | static_cast<uint32_t>(format[13]) << 8;
+        if (std::fseek(file, static_cast<long>(size) - 16 + static_cast<long>(size & 1), SEEK_CUR) != 0)
+          break;
+      } else if (std::memcmp(chunk, "data", 4) == 0) {
+        found = block_align > 0 && size != 0xFFFFFFFFu;
+        if (found) *frames = static_cast<int64_t>(size / block_align);
+      } else if (std::fseek(file, static_cast<long>(size) + static_cast<long>(size & 1), SEEK_CUR) != 0) {
+        break;
+      }
+    }
+  }
+  std::fclose(file);
+  return found;
+}
+
 // A pin change of the command line: PIN=VALUE or PIN=VALUE@SECONDS.
 struct Edit {
   std::string text;
@@ -107,28 +148,56 @@ int ProcessCommand::Run(std::ostream& out, std::ostream& err) {
                        "': SECONDS is a decimal number, 0 or more");
     edits.push_back(Edit{edit, edit.substr(0, eq), value, seconds});
   }
+  // Every path as a file before the module runs: a module that changes the
+  // working folder cannot move them.
+  const std::string module_path = FilePath::Absolute(m_module);
+  const std::string input_path = FilePath::Absolute(m_input);
+  const std::string output_path = FilePath::Absolute(m_output);
+  const std::string module = TextFormat::Printable(m_module);
+  const std::string input_name = TextFormat::Printable(m_input);
+  const std::string output_name = TextFormat::Printable(m_output);
+  // A file the user gave to be read is never written.
+  if (FilePath::SameFile(input_path, output_path))
+    throw UsageError("OUT " + output_name + " is the input file " + input_name + ": it would be overwritten");
+  if (FilePath::SameFile(module_path, output_path))
+    throw UsageError("OUT " + output_name + " is the module file " + module + ": it would be overwritten");
 
   SF_INFO in_info{};
-  SoundFile input(sf_open(m_input.c_str(), SFM_READ, &in_info));
+  SoundFile input(sf_open(input_path.c_str(), SFM_READ, &in_info));
   if (!input) {
-    err << "qxhost: cannot read " << TextFormat::Printable(m_input) << ": " << sf_strerror(nullptr) << "\n";
+    err << "qxhost: cannot read " << input_name << ": " << TextFormat::Printable(sf_strerror(nullptr))
+        << "\n";
     return FAILED;
   }
-  std::optional<ModuleLibrary> library = Load(m_module, err);
+  // The host announces the rate as a 32-bit float: one it would round is
+  // another rate.
+  const auto announced = static_cast<float>(in_info.samplerate);
+  if (in_info.samplerate <= 0 || static_cast<double>(announced) != static_cast<double>(in_info.samplerate)) {
+    err << "qxhost: " << input_name << ": a sample rate of " << in_info.samplerate
+        << " Hz, which the host cannot announce (a 32-bit float holds it only approximately)\n";
+    return FAILED;
+  }
+  int64_t declared = 0;
+  if (DeclaredFrames(input_path, &declared) && declared > in_info.frames)
+    err << "qxhost: warning: " << input_name << " is shorter than its header says: " << declared
+        << " samples declared, " << in_info.frames << " in the file\n";
+
+  std::optional<ModuleLibrary> library = Load(module_path, err);
   if (!library) return FAILED;
   std::vector<PinDescription> pins;
   std::string error;
   if (!ModuleSession::DescribePins(*library, &pins, &error)) {
-    err << "qxhost: " << error << "\n";
+    err << "qxhost: " << TextFormat::Printable(error) << "\n";
     return FAILED;
   }
 
-  DspHost host(PinDescription::DspCount(pins), block, DspHost::MAX_BLOCK);
+  // Buffers of one block: memory in proportion to the block and the pins.
+  DspHost host(PinDescription::DspCount(pins), block, block);
   host.SetLogging(false);  // a log entry per call would grow with the file
   auto* record = static_cast<QXModuleStruct*>(
       library->MakeModule(0, QX_INSTANCE_DSP, &DspHost::Callback, host.HostData()));
   if (record == nullptr) {
-    err << "qxhost: " << library->Path() << ": makeModule(0, 1) gave no DSP instance\n";
+    err << "qxhost: " << module << ": makeModule(0, 1) gave no DSP instance\n";
     return FAILED;
   }
   host.Attach(record);
@@ -146,14 +215,13 @@ int ProcessCommand::Run(std::ostream& out, std::ostream& err) {
     if (host.Pin(id).datatype == DT_FSAMPLE)
       (host.Pin(id).direction == DR_OUT ? outputs : inputs).push_back(id);
   }
-  const std::string module = TextFormat::Printable(m_module);
   if (outputs.empty()) {
     err << "qxhost: " << module << " has no audio output pin (data type DT_FSAMPLE, direction out)\n";
     return FAILED;
   }
   if (in_info.channels > static_cast<int>(inputs.size())) {
-    err << "qxhost: " << TextFormat::Printable(m_input) << " has " << in_info.channels << " channels, "
-        << module << " " << inputs.size() << " audio input pin" << (inputs.size() == 1 ? "" : "s") << "\n";
+    err << "qxhost: " << input_name << " has " << in_info.channels << " channels, " << module << " "
+        << inputs.size() << " audio input pin" << (inputs.size() == 1 ? "" : "s") << "\n";
     return FAILED;
   }
   // Each change at its sample, in time order (a stable sort keeps a pin's own
@@ -189,15 +257,20 @@ int ProcessCommand::Run(std::ostream& out, std::ostream& err) {
   std::stable_sort(changes.begin(), changes.end(),
                    [](const Change& a, const Change& b) { return a.sample < b.sample; });
 
-  host.SetFormat(static_cast<float>(in_info.samplerate), block);
-  host.Open();
+  // OUT is written beside itself and takes its place only when complete.
+  OutputFile output_file;
+  if (!output_file.Create(output_path, &error)) {
+    err << "qxhost: cannot write " << output_name << ": " << TextFormat::Printable(error) << "\n";
+    return FAILED;
+  }
   SF_INFO out_info{};
   out_info.samplerate = in_info.samplerate;
   out_info.channels = static_cast<int>(outputs.size());
   out_info.format = in_info.format;
-  SoundFile output(sf_open(m_output.c_str(), SFM_WRITE, &out_info));
+  SoundFile output(sf_open_fd(output_file.Descriptor(), SFM_WRITE, &out_info, SF_FALSE));
   if (!output) {
-    err << "qxhost: cannot write " << TextFormat::Printable(m_output) << ": " << sf_strerror(nullptr) << "\n";
+    err << "qxhost: cannot write " << output_name << ": " << TextFormat::Printable(sf_strerror(nullptr))
+        << "\n";
     return FAILED;
   }
   sf_command(output.get(), SFC_SET_CLIPPING, nullptr, SF_TRUE);
@@ -205,8 +278,11 @@ int ProcessCommand::Run(std::ostream& out, std::ostream& err) {
   // give the same file.
   sf_command(output.get(), SFC_SET_ADD_PEAK_CHUNK, nullptr, SF_FALSE);
 
-  // A second of audio at a time, at least a block.
-  const auto chunk = static_cast<size_t>(std::max(in_info.samplerate, block));
+  host.SetFormat(announced, block);
+  host.Open();
+  // One block at a time: memory in proportion to the block size and the
+  // channels, whatever rate the file declares.
+  const auto chunk = static_cast<size_t>(block);
   const auto in_channels = static_cast<size_t>(in_info.channels);
   std::vector<float> interleaved(chunk * std::max(in_channels, outputs.size()));
   std::vector<std::vector<float> > in_signals(inputs.size(), std::vector<float>(chunk));
@@ -240,8 +316,8 @@ int ProcessCommand::Run(std::ostream& out, std::ostream& err) {
       for (size_t k = 0; k < outputs.size(); ++k) interleaved[n * outputs.size() + k] = out_signals[k][n];
     }
     if (sf_writef_float(output.get(), interleaved.data(), got) != got) {
-      err << "qxhost: cannot write " << TextFormat::Printable(m_output) << ": " << sf_strerror(output.get())
-          << "\n";
+      err << "qxhost: cannot write " << output_name << ": "
+          << TextFormat::Printable(sf_strerror(output.get())) << "\n";
       return FAILED;
     }
     done += got;
@@ -255,9 +331,23 @@ int ProcessCommand::Run(std::ostream& out, std::ostream& err) {
     }
   }
   if (progress) err << "\n";
+  // Events the module posted for a clock already past are lost: say so.
+  if (host.LateEvents() > 0)
+    err << "qxhost: warning: " << host.LateEvents()
+        << " event(s) never delivered; the first: " << TextFormat::Printable(host.FirstLateEvent()) << "\n";
+  if (host.RefusedEvents() > 0)
+    err << "qxhost: warning: " << module << " posted " << host.RefusedEvents() << " events beyond the "
+        << DspHost::MAX_PENDING_EVENTS << " the host keeps pending; they were refused\n";
   host.Close();
-  out << TextFormat::Printable(m_output) << ": " << done << " samples at " << in_info.samplerate << " Hz, "
-      << outputs.size() << (outputs.size() == 1 ? " channel" : " channels") << " from " << inputs.size()
+  // libsndfile writes the header's sizes when it closes the file.
+  const int closed = sf_close(output.release());
+  if (closed != 0 || !output_file.Commit(&error)) {
+    err << "qxhost: cannot write " << output_name << ": "
+        << TextFormat::Printable(closed != 0 ? sf_error_number(closed) : error) << "\n";
+    return FAILED;
+  }
+  out << output_name << ": " << done << " samples at " << in_info.samplerate << " Hz, " << outputs.size()
+      << (outputs.size() == 1 ? " channel" : " channels") << " from " << inputs.size()
       << (inputs.size() == 1 ? " audio input" : " audio inputs") << ", block size " << block << "\n";
   return OK;
 }

@@ -65,6 +65,9 @@ int QXHostTool::Run(const std::vector<std::string>& args) {
   CLI::App tool(TOOL_DESCRIPTION, "qxhost");
   const auto help = std::make_shared<Help>();
   tool.formatter(help);
+  // Options are "--name" only: a word that starts with "/" is a path, on
+  // Windows too (CLI11 would read it there as an option and lose the module).
+  tool.allow_windows_style_options(false);
   // One command per line; a later word is that command's argument ("help set").
   tool.require_subcommand(0, 1);
   // An option given twice takes its last value, as shells and scripts expect.

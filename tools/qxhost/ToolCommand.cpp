@@ -9,7 +9,8 @@
 std::optional<ModuleLibrary> ToolCommand::Load(const std::string& path, std::ostream& err) {
   ModuleLibrary::Error error;
   std::optional<ModuleLibrary> library = ModuleLibrary::Open(path, &error);
-  if (!library) err << "qxhost: " << error.text << "\n";
+  // The text names the path, which may hold anything a file name can.
+  if (!library) err << "qxhost: " << TextFormat::Printable(error.text) << "\n";
   return library;
 }
 

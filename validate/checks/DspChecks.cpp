@@ -43,8 +43,10 @@ void DspChecks::Add(std::vector<ValidationCheck>* checks) {
        "IO_PATCH_STORE rule",
        false, false, &PinList});
   checks->push_back({"dsp.lifecycle",
-                     "open answers 0, process runs, close answers 1; magic and version unchanged", false,
-                     true, &Lifecycle});
+                     "open answers 0, process runs, close answers 1; magic and version unchanged; the "
+                     "events pending stay within the host's bound; no event posted for a clock already past "
+                     "(a warning)",
+                     false, true, &Lifecycle});
   checks->push_back(ProcessFormats::Check());
 }
 
@@ -161,10 +163,24 @@ CheckResult DspChecks::Lifecycle(CheckContext& context) {
     const QXWord answer = host.Dispatch(s.opcode, 0, s.value, nullptr, s.opt);
     if (answer != 0) return CheckResult::Fail(Op(s.opcode), "0", std::to_string(answer));
   }
-  for (int block = 0; block < 4 + context.Size() / 16; ++block) host.Run(64);
+  // A module that floods the host is told at its first block: a flood of
+  // posts takes time, which must not run into the time limit.
+  for (int block = 0; block < 4 + context.Size() / 16 && host.RefusedEvents() == 0; ++block) host.Run(64);
   if (harness.HasProblems(HostHarness::Trouble::RECORD))
     return CheckResult::Fail(harness.ProblemText(HostHarness::Trouble::RECORD));
+  if (host.RefusedEvents() > 0)
+    return CheckResult::Fail("HOST_OP_ADD_EVENT",
+                             "at most " + std::to_string(DspHost::MAX_PENDING_EVENTS) + " events pending",
+                             std::to_string(host.RefusedEvents()) + " posts beyond them, refused");
+  // Read before close, which forgets the instance's queue.
+  const uint64_t late = host.LateEvents();
+  const std::string first_late = host.FirstLateEvent();
   const QXWord closed = harness.Close(dsp);
   if (closed != 1) return CheckResult::Fail("DSP_OP_CLOSE", "1", std::to_string(closed));
+  // A post for a clock already past breaks no rule the instance can check,
+  // but the host can only drop it: the module loses that event.
+  if (late > 0)
+    return CheckResult::Warn(first_late + (late > 1 ? " (and " + std::to_string(late - 1) + " more)" : "") +
+                             ": never delivered");
   return CheckResult::Pass();
 }
