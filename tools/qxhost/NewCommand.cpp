@@ -257,8 +257,10 @@ std::string TestSound() {
   Little(&wav, 16, 2);
   wav += "data";
   Little(&wav, frames * 2, 4);
+  // M_PI is not standard C++ and MinGW leaves it out.
+  const double pi = std::acos(-1.0);
   for (uint32_t n = 0; n < frames; ++n) {
-    const double s = 16384.0 * std::sin(2.0 * M_PI * 997.0 * n / rate);
+    const double s = 16384.0 * std::sin(2.0 * pi * 997.0 * n / rate);
     Little(&wav, static_cast<uint32_t>(static_cast<int32_t>(std::lround(s))), 2);
   }
   return wav;
