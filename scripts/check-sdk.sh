@@ -21,15 +21,23 @@ cd "$(dirname "$0")/.."
 checkout=$PWD
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
+# Runs a build step quietly; on failure its output's end and the step are said.
+quiet() {
+  if ! "$@" >"$work/step.log" 2>&1; then
+    tail -n 40 "$work/step.log" >&2
+    echo "sdk: failed: $*" >&2
+    return 1
+  fi
+}
 version=$(sed -n 's/^project(gainlens VERSION \([0-9.]*\) .*/\1/p' CMakeLists.txt)
 linux_archive=qx_sdk2-$version-linux-x86_64.tar.gz
 win32_archive=qx_sdk2-$version-win32.zip
 
 echo "--- the SDK archives"
 start=$SECONDS
-cmake --preset sdk >/dev/null && cmake --build --preset sdk >/dev/null
-cmake --preset sdk-win32 >/dev/null && cmake --build --preset sdk-win32 >/dev/null
-cmake --preset win32 >/dev/null && cmake --build --preset win32 --target qxhost dist >/dev/null
+quiet cmake --preset sdk && quiet cmake --build --preset sdk
+quiet cmake --preset sdk-win32 && quiet cmake --build --preset sdk-win32
+quiet cmake --preset win32 && quiet cmake --build --preset win32 --target qxhost dist
 scripts/make-sdk.sh "$version" "$work/dist" build/sdk build/sdk-win32 build/win32/qxhost.exe .
 echo "sdk: archives made in $((SECONDS - start)) s"
 (cd "$work/dist" && ls -l "$linux_archive" "$win32_archive" && grep -e "$linux_archive" -e "$win32_archive" SHA256SUMS)
@@ -104,18 +112,18 @@ echo "--- the new project for 32-bit Windows, and the product, inspected by the 
 cmake -S "$home/level" -B "$work/level-win32" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$home/qx-sdk-win32/share/qx_sdk2/toolchains/win32.cmake" \
   -Dqx_sdk2_DIR="$home/qx-sdk-win32/lib/cmake/qx_sdk2" >/dev/null
-cmake --build "$work/level-win32" --target Level_release >/dev/null
+quiet cmake --build "$work/level-win32" --target Level_release
 "$qxhost" inspect --stripped --version 1.0.0 --no-path "$home" "$work/level-win32/release/Level.qxm"
 "$qxhost" inspect --stripped --version "$version" --no-path "$checkout" dist/Kalo_GUI-Gainlens.qxm
 
 echo "--- 32-bit x86 Linux"
-cmake --preset sdk-i686-linux >/dev/null && cmake --build --preset sdk-i686-linux >/dev/null
-cmake --install build/sdk-i686-linux --prefix "$work/sdk-i686" >/dev/null
+quiet cmake --preset sdk-i686-linux && quiet cmake --build --preset sdk-i686-linux
+quiet cmake --install build/sdk-i686-linux --prefix "$work/sdk-i686"
 example=$sdk/share/qx_sdk2/examples/gain
 cmake -S "$example" -B "$work/gain-i686" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$work/sdk-i686/share/qx_sdk2/toolchains/i686-linux.cmake" \
   -DCMAKE_PREFIX_PATH="$work/sdk-i686" >/dev/null
-cmake --build "$work/gain-i686" >/dev/null
+quiet cmake --build "$work/gain-i686"
 "$qxhost" inspect "$work/gain-i686/Gain.qxm" | tee "$work/inspect-i686.txt"
 grep -q ': ELF32 shared object, machine i386' "$work/inspect-i686.txt" ||
   { echo "Gain.qxm for i686 is no ELF32 file" >&2; exit 1; }
