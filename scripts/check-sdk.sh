@@ -82,8 +82,8 @@ needed=$(readelf -d "$qxhost" | sed -n 's/.*(NEEDED).*\[\(.*\)\]/\1/p' | xargs)
 echo "qxhost needs: $needed"
 for library in $needed; do
   case $library in
-    libc.so.* | libm.so.* | libgcc_s.so.* | libstdc++.so.* | libsndfile.so.*) ;;
-    *) echo "sdk: qxhost needs $library, beyond the C and C++ runtimes and libsndfile" >&2; exit 1 ;;
+    libc.so.* | libm.so.* | ld-linux*.so.* | libgcc_s.so.* | libstdc++.so.* | libsndfile.so.*) ;;
+    *) echo "sdk: qxhost needs $library, beyond the C library, the C++ runtime and libsndfile" >&2; exit 1 ;;
   esac
 done
 if grep -aqF "$checkout" "$qxhost" "$sdk/lib/libqx_sdk2.a"; then
