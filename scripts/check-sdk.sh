@@ -40,6 +40,13 @@ quiet cmake --preset sdk-win32 && quiet cmake --build --preset sdk-win32
 quiet cmake --preset win32 && quiet cmake --build --preset win32 --target qxhost dist
 scripts/make-sdk.sh "$version" "$work/dist" build/sdk build/sdk-win32 build/win32/qxhost.exe .
 echo "sdk: archives made in $((SECONDS - start)) s"
+# Packed again from the same builds under another umask and time zone: the same bytes.
+(umask 077 && TZ=Pacific/Kiritimati scripts/make-sdk.sh "$version" "$work/dist-again" build/sdk build/sdk-win32 \
+  build/win32/qxhost.exe .) >/dev/null
+for archive in "$linux_archive" "$win32_archive"; do
+  cmp "$work/dist/$archive" "$work/dist-again/$archive" ||
+    { echo "sdk: $archive differs when packed again from the same builds" >&2; exit 1; }
+done
 (cd "$work/dist" && ls -l "$linux_archive" "$win32_archive" && grep -e "$linux_archive" -e "$win32_archive" SHA256SUMS)
 echo "--- $linux_archive"
 tar -tzvf "$work/dist/$linux_archive" | awk '{ print $3, $6 }'
