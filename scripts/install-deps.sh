@@ -14,6 +14,11 @@ if ((${#missing[@]})); then
   echo "installing: ${missing[*]}"
   sudo_cmd=()
   [ "$(id -u)" -eq 0 ] || sudo_cmd=(sudo)
-  "${sudo_cmd[@]}" apt-get -o DPkg::Lock::Timeout=600 update -qq
-  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -qq "${missing[@]}" >/dev/null
+  # An index a mirror serves badly (one in the middle of a sync) leaves the
+  # others usable: the install then says whether they hold what is needed.
+  "${sudo_cmd[@]}" apt-get -o DPkg::Lock::Timeout=600 update -qq ||
+    echo "install-deps: apt-get update failed in part; installing from the package lists there are"
+  # A package the user has is never removed to make room.
+  DEBIAN_FRONTEND=noninteractive "${sudo_cmd[@]}" apt-get -o DPkg::Lock::Timeout=600 install -y -qq \
+    --no-remove "${missing[@]}" >/dev/null
 fi
