@@ -239,12 +239,16 @@ bool DspHost::SetFormat(float sample_rate, int32_t block_size) {
   return true;
 }
 
-bool DspHost::SetPinValue(int32_t id, double value, uint32_t clock) {
+bool DspHost::TakesValue(int32_t id) const {
   if (id < 0 || id >= m_pin_count) return false;
   const DspPin& p = m_pins[static_cast<size_t>(id)];
   const bool value_type =
       p.datatype == DT_FLOAT || p.datatype == DT_INT || p.datatype == DT_SHORT || p.datatype == DT_BOOL;
-  if (p.variable == nullptr || !value_type) return false;
+  return p.variable != nullptr && value_type;
+}
+
+bool DspHost::SetPinValue(int32_t id, double value, uint32_t clock) {
+  if (!TakesValue(id)) return false;
   if (static_cast<int32_t>(clock - m_clock) < 0) return false;
   m_values.push_back(PinValue{clock, id, value});
   return true;

@@ -119,6 +119,9 @@ class DspHost {
   // clock. False if Describe found no variable of a value type for the pin,
   // or the clock has passed.
   bool SetPinValue(int32_t id, double value, uint32_t clock);
+  // Whether SetPinValue takes values for pin `id`: Describe found a variable
+  // of a value type for it.
+  bool TakesValue(int32_t id) const;
   // Delivers an event through event_entry exactly as it stands (for tests of
   // what an instance does with events it did not post).
   void Deliver(const QXEvent& event);

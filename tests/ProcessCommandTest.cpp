@@ -105,6 +105,41 @@ TEST(QXHostProcess, TheGainExampleChangesTheLevelByItsPin) {
   std::remove(in.c_str());
 }
 
+// "Gain (dB)" from -6 to 0 dB at 0.5 s: the level of each stretch, away from
+// the 5 ms ramp, and the very sample the ramp starts at, whatever the block size.
+TEST(QXHostProcess, APinChangeInTimeTakesEffectAtItsSample) {
+  const std::string in = TempPath("change.wav"), out = TempPath("change-out.wav");
+  WriteSine(in, 48000, 1.0, -6.0);
+  SF_INFO in_info{};
+  const std::vector<float> input = ReadChannel(in, &in_info);
+  std::string first_bytes;
+  for (const char* block : {"512", "17", "4096"}) {
+    QXHostRun run({"process", "--block-size", block, QXHostRun::Module("Gain.qxm"), in, out, "Gain (dB)=-6",
+                   "Gain (dB)=0@0.5"});
+    ASSERT_EQ(run.code, 0) << run.err;
+    SF_INFO out_info{};
+    const std::vector<float> output = ReadChannel(out, &out_info);
+    ASSERT_EQ(output.size(), input.size());
+    const auto stretch = [](const std::vector<float>& v, size_t from, size_t to) {
+      return std::vector<float>(v.begin() + static_cast<std::ptrdiff_t>(from),
+                                v.begin() + static_cast<std::ptrdiff_t>(to));
+    };
+    const double before = 20.0 * std::log10(Rms(stretch(output, 0, 24000)) / Rms(stretch(input, 0, 24000)));
+    const double after =
+        20.0 * std::log10(Rms(stretch(output, 24480, 48000)) / Rms(stretch(input, 24480, 48000)));
+    EXPECT_NEAR(before, -6.0, 0.005) << "block size " << block;
+    EXPECT_NEAR(after, 0.0, 0.005) << "block size " << block;
+    // Sample 23999 still has the old gain exactly; the ramp's first step is at 24000.
+    const float old_gain = std::pow(10.0f, -6.0f / 20.0f);
+    EXPECT_FLOAT_EQ(output[23999], input[23999] * old_gain);
+    EXPECT_GT(std::fabs(output[24000]), std::fabs(input[24000] * old_gain)) << "block size " << block;
+    if (first_bytes.empty()) first_bytes = Bytes(out);
+    EXPECT_EQ(Bytes(out), first_bytes) << "block size " << block;
+  }
+  std::remove(in.c_str());
+  std::remove(out.c_str());
+}
+
 TEST(QXHostProcess, ALongFileShowsItsProgressAShortOneDoesNot) {
   const std::string in = TempPath("long.wav"), out = TempPath("long-out.wav");
   WriteSine(in, 8000, 12.0, -3.0);
@@ -165,6 +200,18 @@ INSTANTIATE_TEST_SUITE_P(
                 2,
                 "pin 'In' takes no value on the DSP side"},
         Refusal{"BadValue", {QXHostRun::Module("Gain.qxm"), "IN", "OUT", "2=loud"}, 2, "bad edit '2=loud'"},
+        Refusal{"BadTime",
+                {QXHostRun::Module("Gain.qxm"), "IN", "OUT", "2=1@-0.5"},
+                2,
+                "bad edit '2=1@-0.5': SECONDS is a decimal number, 0 or more"},
+        Refusal{"TimeAfterTheEnd",
+                {QXHostRun::Module("Gain.qxm"), "IN", "OUT", "2=1@0.1"},
+                2,
+                "bad edit '2=1@0.1': after the end of"},
+        Refusal{"ChangesOutOfOrder",
+                {QXHostRun::Module("Gain.qxm"), "IN", "OUT", "Gain (dB)=1@0.05", "2=3@0.01"},
+                2,
+                "bad edit '2=3@0.01': the changes of a pin go in time order"},
         Refusal{"BlockTooLarge",
                 {"--block-size", "4097", QXHostRun::Module("Gain.qxm"), "IN", "OUT"},
                 2,

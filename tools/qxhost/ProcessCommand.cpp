@@ -1,6 +1,7 @@
 #include "ProcessCommand.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -20,11 +21,15 @@
 #endif
 
 ProcessCommand::ProcessCommand(CLI::App& tool)
-    : ToolCommand(tool, "process", "qxhost process [--block-size N] MODULE IN.wav OUT.wav [PIN=VALUE...]",
+    : ToolCommand(tool, "process",
+                  "qxhost process [--block-size N] MODULE IN.wav OUT.wav [PIN=VALUE[@SECONDS]...]",
                   "Runs MODULE's DSP side over the audio file IN through the reference host and writes\n"
                   "OUT: channel k of IN feeds the k-th audio input pin (missing channels are silence),\n"
                   "the audio output pins give OUT's channels, at IN's sample rate and in its format.\n"
-                  "Each PIN=VALUE sets a control pin of the DSP side before the first sample. The\n"
+                  "Each PIN=VALUE sets a control pin of the DSP side before the first sample;\n"
+                  "PIN=VALUE@SECONDS sets it at that time of the file, at its sample (the time rounded\n"
+                  "to the nearest sample), as the host does: the pin's variable is written and the\n"
+                  "change reported as an event there. A pin's changes are given in time order. The\n"
                   "module is loaded in this process.") {
   App()
       ->add_option("--block-size", m_block_size, "samples per process call, 1 to 4096 (default 512)")
@@ -32,7 +37,9 @@ ProcessCommand::ProcessCommand(CLI::App& tool)
   App()->add_option("MODULE", m_module, "the module file")->required();
   App()->add_option("IN", m_input, "the audio file to read (any format libsndfile reads)")->required();
   App()->add_option("OUT", m_output, "the audio file to write")->required();
-  App()->add_option("PIN=VALUE", m_edits, "PIN by name or index; VALUE a decimal number");
+  App()->add_option(
+      "PIN=VALUE[@SECONDS]", m_edits,
+      "PIN by name or index; VALUE a decimal number; SECONDS from the file's start (default 0)");
 }
 
 #if !QX_HAVE_SNDFILE
@@ -103,20 +110,43 @@ bool DeclaredFrames(const std::string& path, int64_t* frames) {
   return found;
 }
 
+// A pin change of the command line: PIN=VALUE or PIN=VALUE@SECONDS.
+struct Edit {
+  std::string text;
+  std::string pin;
+  double value;
+  double seconds;
+};
+
+// Seconds from the file's start: a plain decimal, 0 or more.
+bool ParseSeconds(const std::string& text, double* seconds) {
+  const size_t point = text.find('.');
+  if (text.empty() || text == "." || text.find_first_not_of("0123456789.") != std::string::npos ||
+      (point != std::string::npos && text.find('.', point + 1) != std::string::npos))
+    return false;
+  *seconds = std::strtod(text.c_str(), nullptr);
+  return std::isfinite(*seconds);
+}
+
 }  // namespace
 
 bool ProcessCommand::Available() { return true; }
 
 int ProcessCommand::Run(std::ostream& out, std::ostream& err) {
   const auto block = static_cast<int32_t>(Whole("--block-size", m_block_size, 1, DspHost::MAX_BLOCK));
-  std::vector<std::pair<std::string, double> > edits;
+  std::vector<Edit> edits;
   for (const std::string& edit : m_edits) {
     const size_t eq = edit.find('=');
-    double value = 0;
-    std::string why = "expected PIN=VALUE with a decimal VALUE";
-    if (eq == std::string::npos || eq == 0 || !SetCommand::ParseValue(edit.substr(eq + 1), &value, &why))
+    const size_t at = edit.find('@', eq == std::string::npos ? 0 : eq);
+    double value = 0, seconds = 0;
+    std::string why = "expected PIN=VALUE or PIN=VALUE@SECONDS with a decimal VALUE";
+    if (eq == std::string::npos || eq == 0 ||
+        !SetCommand::ParseValue(edit.substr(eq + 1, at - eq - 1), &value, &why))
       throw UsageError("bad edit '" + TextFormat::Printable(edit) + "': " + why);
-    edits.emplace_back(edit.substr(0, eq), value);
+    if (at != std::string::npos && !ParseSeconds(edit.substr(at + 1), &seconds))
+      throw UsageError("bad edit '" + TextFormat::Printable(edit) +
+                       "': SECONDS is a decimal number, 0 or more");
+    edits.push_back(Edit{edit, edit.substr(0, eq), value, seconds});
   }
   // Every path as a file before the module runs: a module that changes the
   // working folder cannot move them.
@@ -194,16 +224,38 @@ int ProcessCommand::Run(std::ostream& out, std::ostream& err) {
         << inputs.size() << " audio input pin" << (inputs.size() == 1 ? "" : "s") << "\n";
     return FAILED;
   }
+  // Each change at its sample, in time order (a stable sort keeps a pin's own
+  // order); handed to the host with the stretch of audio that holds it.
   const std::vector<int32_t> ids = PinDescription::DspIds(pins);
-  for (const auto& edit : edits) {
-    const int32_t index = FindPin(pins, edit.first);
-    if (index < 0) throw UsageError("no pin '" + TextFormat::Printable(edit.first) + "' in " + module);
+  struct Change {
+    int32_t id;
+    double value;
+    sf_count_t sample;
+  };
+  std::vector<Change> changes;
+  for (const Edit& edit : edits) {
+    const int32_t index = FindPin(pins, edit.pin);
+    if (index < 0) throw UsageError("no pin '" + TextFormat::Printable(edit.pin) + "' in " + module);
     const int32_t id = ids[static_cast<size_t>(index)];
-    if (id < 0 || !host.SetPinValue(id, edit.second, 0))
-      throw UsageError("pin '" + TextFormat::Printable(edit.first) +
+    if (!host.TakesValue(id))
+      throw UsageError("pin '" + TextFormat::Printable(edit.pin) +
                        "' takes no value on the DSP side (it is " +
                        "no control pin with a variable of its module's)");
+    // Rounded only once known to lie within the file.
+    const double at = std::round(edit.seconds * in_info.samplerate);
+    if (at > 0 && at >= static_cast<double>(in_info.frames))
+      throw UsageError("bad edit '" + TextFormat::Printable(edit.text) + "': after the end of " +
+                       TextFormat::Printable(m_input) + " (" + std::to_string(in_info.frames) + " samples)");
+    const auto sample = static_cast<sf_count_t>(at);
+    for (const Change& earlier : changes) {
+      if (earlier.id == id && earlier.sample > sample)
+        throw UsageError("bad edit '" + TextFormat::Printable(edit.text) +
+                         "': the changes of a pin go in time order");
+    }
+    changes.push_back(Change{id, edit.value, sample});
   }
+  std::stable_sort(changes.begin(), changes.end(),
+                   [](const Change& a, const Change& b) { return a.sample < b.sample; });
 
   // OUT is written beside itself and takes its place only when complete.
   OutputFile output_file;
@@ -243,11 +295,18 @@ int ProcessCommand::Run(std::ostream& out, std::ostream& err) {
   const double seconds = static_cast<double>(in_info.frames) / in_info.samplerate;
   const bool progress = seconds > PROGRESS_SECONDS;
   sf_count_t done = 0;
+  size_t next_change = 0;
   int shown = -1;
   for (;;) {
     const sf_count_t got = sf_readf_float(input.get(), interleaved.data(), static_cast<sf_count_t>(chunk));
     if (got <= 0) break;
     const auto frames = static_cast<size_t>(got);
+    // The changes within this stretch, at their samples (the host's clock
+    // counts the file's samples from 0).
+    for (; next_change < changes.size() && changes[next_change].sample < done + got; ++next_change) {
+      const Change& change = changes[next_change];
+      host.SetPinValue(change.id, change.value, static_cast<uint32_t>(change.sample));
+    }
     for (size_t k = 0; k < inputs.size(); ++k) {
       for (size_t n = 0; n < frames; ++n)
         in_signals[k][n] = k < in_channels ? interleaved[n * in_channels + k] : 0.0f;

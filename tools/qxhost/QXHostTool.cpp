@@ -8,7 +8,9 @@
 #include "ChildRunner.h"
 #include "FuzzCommand.h"
 #include "InfoCommand.h"
+#include "InspectCommand.h"
 #include "ListChecksCommand.h"
+#include "NewCommand.h"
 #include "ProcessCommand.h"
 #include "QXVersion.h"
 #include "SetCommand.h"
@@ -29,6 +31,8 @@ const char TOOL_DESCRIPTION[] =
     "  list-checks              the checks validate runs\n"
     "  fuzz MODULE              random host behaviour for a while; a finding with its replay\n"
     "  process MODULE IN OUT    run the DSP side over an audio file\n"
+    "  inspect MODULE           read a module file without loading it: machine, exports, imports\n"
+    "  new NAME FOLDER          write a module project to start from\n"
     "\n"
     "'qxhost COMMAND --help' describes a command. Exit status: 0 done, 1 the module failed,\n"
     "2 bad usage.";
@@ -83,6 +87,8 @@ int QXHostTool::Run(const std::vector<std::string>& args) {
   commands.push_back(std::make_unique<ListChecksCommand>(tool));
   commands.push_back(std::make_unique<FuzzCommand>(tool));
   commands.push_back(std::make_unique<ProcessCommand>(tool));
+  commands.push_back(std::make_unique<InspectCommand>(tool));
+  commands.push_back(std::make_unique<NewCommand>(tool));
   for (const auto& command : commands) help->SetUsage(command->App(), command->Usage());
 
   const auto chosen = [&]() -> ToolCommand* {
