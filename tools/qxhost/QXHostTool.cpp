@@ -6,9 +6,9 @@
 
 #include "ChildReport.h"
 #include "ChildRunner.h"
+#include "FileCheckCommand.h"
 #include "FuzzCommand.h"
 #include "InfoCommand.h"
-#include "InspectCommand.h"
 #include "ListChecksCommand.h"
 #include "NewCommand.h"
 #include "ProcessCommand.h"
@@ -87,7 +87,7 @@ int QXHostTool::Run(const std::vector<std::string>& args) {
   commands.push_back(std::make_unique<ListChecksCommand>(tool));
   commands.push_back(std::make_unique<FuzzCommand>(tool));
   commands.push_back(std::make_unique<ProcessCommand>(tool));
-  commands.push_back(std::make_unique<InspectCommand>(tool));
+  commands.push_back(std::make_unique<FileCheckCommand>(tool));
   commands.push_back(std::make_unique<NewCommand>(tool));
   for (const auto& command : commands) help->SetUsage(command->App(), command->Usage());
 

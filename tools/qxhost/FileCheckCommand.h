@@ -3,17 +3,17 @@
 // exactly the two exports, only system libraries imported) and, on request,
 // against those of a release (stripped and linked to its debug file, a
 // version resource of a given version, no folder of the build machine named).
-#ifndef TOOLS_QXHOST_INSPECTCOMMAND_H
-#define TOOLS_QXHOST_INSPECTCOMMAND_H
+#ifndef TOOLS_QXHOST_FILECHECKCOMMAND_H
+#define TOOLS_QXHOST_FILECHECKCOMMAND_H
 
 #include <string>
 #include <vector>
 
 #include "ToolCommand.h"
 
-class InspectCommand : public ToolCommand {
+class FileCheckCommand : public ToolCommand {
  public:
-  explicit InspectCommand(CLI::App& tool);
+  explicit FileCheckCommand(CLI::App& tool);
   int Run(std::ostream& out, std::ostream& err) override;
 
  private:
@@ -24,4 +24,4 @@ class InspectCommand : public ToolCommand {
   std::string m_module;
 };
 
-#endif  // TOOLS_QXHOST_INSPECTCOMMAND_H
+#endif  // TOOLS_QXHOST_FILECHECKCOMMAND_H

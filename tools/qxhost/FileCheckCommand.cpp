@@ -1,4 +1,4 @@
-#include "InspectCommand.h"
+#include "FileCheckCommand.h"
 
 #include <algorithm>
 #include <cctype>
@@ -68,7 +68,7 @@ size_t Count(const std::string& haystack, const std::string& needle) {
 
 }  // namespace
 
-InspectCommand::InspectCommand(CLI::App& tool)
+FileCheckCommand::FileCheckCommand(CLI::App& tool)
     : ToolCommand(tool, "inspect",
                   "qxhost inspect [--json] [--stripped] [--version X.Y.Z] [--no-path DIR]... MODULE",
                   "Reads MODULE, a PE or ELF library, without loading or running it, and prints its\n"
@@ -92,7 +92,7 @@ InspectCommand::InspectCommand(CLI::App& tool)
   App()->add_option("MODULE", m_module, "the module file")->required();
 }
 
-int InspectCommand::Run(std::ostream& out, std::ostream& err) {
+int FileCheckCommand::Run(std::ostream& out, std::ostream& err) {
   static const std::regex version_form("([0-9]{1,5})\\.([0-9]{1,5})\\.([0-9]{1,5})");
   std::smatch version_parts;
   if (!m_version.empty() && !std::regex_match(m_version, version_parts, version_form))
