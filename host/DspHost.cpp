@@ -289,11 +289,25 @@ void DspHost::Process(int32_t offset, int32_t count) {
     return;
   }
   const auto block = static_cast<size_t>(m_block_size);
-  for (int32_t id = 0, k = 0; id < m_pin_count; ++id) {
-    if (!IsWatched(id)) continue;
-    std::memcpy(m_before.data() + static_cast<size_t>(k++) * block, Buffer(id).data(), block * sizeof(float));
+  for (int32_t id = 0, k = 0, i = 0; id < m_pin_count; ++id) {
+    if (IsWatched(id))
+      std::memcpy(m_before.data() + static_cast<size_t>(k++) * block, Buffer(id).data(),
+                  block * sizeof(float));
+    if (IsInput(id))
+      std::memcpy(m_inputs_before.data() + static_cast<size_t>(i++) * block, Buffer(id).data(),
+                  block * sizeof(float));
   }
   m_process_entry(m_record->object, offset, count);
+  for (int32_t id = 0, i = 0; id < m_pin_count; ++id) {
+    if (!IsInput(id)) continue;
+    const long at = FirstDifference(m_inputs_before.data() + static_cast<size_t>(i++) * block,
+                                    Buffer(id).data(), 0, m_block_size);
+    if (at >= 0 && m_input_writes++ == 0)
+      m_first_input_write = "process_entry(offset " + std::to_string(offset) + ", count " +
+                            std::to_string(count) + ") wrote input pin " + std::to_string(id) +
+                            " at sample " + std::to_string(at) + " (block size " +
+                            std::to_string(m_block_size) + ")";
+  }
   for (int32_t id = 0, k = 0; id < m_pin_count; ++id) {
     if (!IsWatched(id)) continue;
     const float* before = m_before.data() + static_cast<size_t>(k++) * block;
@@ -314,6 +328,11 @@ void DspHost::Stray(int32_t id, long sample, const std::string& call, const char
                   " (" + where + ", block size " + std::to_string(m_block_size) + ")";
 }
 
+bool DspHost::IsInput(int32_t id) const {
+  const DspPin& p = m_pins[static_cast<size_t>(id)];
+  return p.datatype == DT_FSAMPLE && p.direction != DR_OUT;
+}
+
 bool DspHost::IsWatched(int32_t id) const {
   const DspPin& p = m_pins[static_cast<size_t>(id)];
   return p.datatype == DT_FSAMPLE && p.direction == DR_OUT;
@@ -322,9 +341,13 @@ bool DspHost::IsWatched(int32_t id) const {
 void DspHost::WatchOutputs(bool on) {
   m_watch = on;
   if (!on) return;
-  size_t watched = 0;
-  for (int32_t id = 0; id < m_pin_count; ++id) watched += IsWatched(id) ? 1u : 0u;
+  size_t watched = 0, inputs = 0;
+  for (int32_t id = 0; id < m_pin_count; ++id) {
+    watched += IsWatched(id) ? 1u : 0u;
+    inputs += IsInput(id) ? 1u : 0u;
+  }
   m_before.assign(watched * static_cast<size_t>(m_capacity), 0.0f);
+  m_inputs_before.assign(inputs * static_cast<size_t>(m_capacity), 0.0f);
   FillOutsideBlocks();
 }
 

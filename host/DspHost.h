@@ -132,8 +132,15 @@ class DspHost {
   // counted; past the block and before the buffer it is seen when a Run or
   // Stream ends. The samples past the block hold a pattern of the host's while
   // watching.
+  // While watching, the input audio buffers are watched too: after each
+  // process call they must hold what the host put there, in the whole block.
   void WatchOutputs(bool on);
   uint64_t StrayWrites() const { return m_stray_writes; }
+  // Process calls that changed an input buffer, and the first of them, as
+  // "process_entry(offset O, count C) wrote input pin P at sample S (block
+  // size B)".
+  uint64_t InputWrites() const { return m_input_writes; }
+  const std::string& FirstInputWrite() const { return m_first_input_write; }
   // The first of them, as "process_entry(offset O, count C) wrote output pin P
   // at sample S (outside its stretch, block size B)".
   const std::string& FirstStrayWrite() const { return m_first_stray; }
@@ -184,6 +191,8 @@ class DspHost {
   void Late(const std::string& what);
   void WriteVariable(const PinValue& change);
   bool IsWatched(int32_t id) const;
+  // An audio pin the module reads: the host's buffer, which it must not write.
+  bool IsInput(int32_t id) const;
   // The host's pattern past the block and in the guards, put back or compared.
   void FillOutsideBlocks();
   void CheckOutsideBlocks();
@@ -206,7 +215,10 @@ class DspHost {
   std::vector<QXEvent> m_events;   // posted, not yet delivered, in posting order
   std::vector<PinValue> m_values;  // set, not yet written, in order of setting
   bool m_watch = false;
-  std::vector<float> m_before;  // the watched buffers' blocks before a process call
+  std::vector<float> m_before;         // the watched buffers' blocks before a process call
+  std::vector<float> m_inputs_before;  // the input buffers before a watched call
+  uint64_t m_input_writes = 0;
+  std::string m_first_input_write;
   uint64_t m_stray_writes = 0;
   std::string m_first_stray;
   uint64_t m_sleep_requests = 0;

@@ -175,6 +175,13 @@ INSTANTIATE_TEST_SUITE_P(
                {{"loading.properties", "fail"}, {"loading.other-indices", "fail"}},
                "got 2229",
                true},
+        // A gain that clears its input buffer once it has read it.
+        Broken{"WritesItsInput",
+               "gain_writes_input.qxm",
+               {{"dsp.input-buffers", "fail"}},
+               "process_entry(offset 0, count 17) wrote input pin 0 at sample 0 (block size 17) at 44100 Hz",
+               true,
+               "the input buffers as the host wrote them"},
         Broken{"VersionOnlyForIndex0",
                "faulty_version_only_index0.qxm",
                {{"loading.other-indices", "fail"}},
@@ -1150,6 +1157,10 @@ TEST(Validate, StrictnessTwoAddsTheProcessFormatsCheck) {
       {QXHostRun::Module("gain_late_change.qxm"), "fail",
        "output pin 1 sample 1 at 22050 Hz, block size 2: expected ",
        " as with block size 1 (the same output whatever the block size), got "},
+      {QXHostRun::Module("gain_writes_input.qxm"), "fail",
+       "process_entry(offset 0, count 1) wrote input pin 0 at sample 0 (block size 1) at 22050 Hz, block "
+       "size 1",
+       "process calls that wrote one"},
   };
   for (const auto& c : cases) {
     QXHostRun run({"validate", "--json", "--strictness", "2", "--include", "process-formats", c.module});

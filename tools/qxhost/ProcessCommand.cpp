@@ -5,8 +5,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <iostream>
 #include <memory>
 #include <utility>
+
+#ifdef _WIN32
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 
 #include "DspHost.h"
 #include "FilePath.h"
@@ -55,6 +62,15 @@ int ProcessCommand::Run(std::ostream& /*out*/, std::ostream& err) {
 #else
 
 namespace {
+
+// Whether the process's standard error is a terminal (not a file or a pipe).
+bool ErrorIsTerminal() {
+#ifdef _WIN32
+  return _isatty(_fileno(stderr)) != 0;
+#else
+  return isatty(STDERR_FILENO) != 0;
+#endif
+}
 
 struct FileCloser {
   void operator()(SNDFILE* file) const { sf_close(file); }
@@ -294,6 +310,16 @@ int ProcessCommand::Run(std::ostream& out, std::ostream& err) {
 
   const double seconds = static_cast<double>(in_info.frames) / in_info.samplerate;
   const bool progress = seconds > PROGRESS_SECONDS;
+  // A line that rewrites itself on a terminal; in a log, one line at the
+  // start and one at the end.
+  const bool terminal = &err == &std::cerr && ErrorIsTerminal();
+  const auto show = [&](sf_count_t frames, int percent) {
+    char line[96];
+    std::snprintf(line, sizeof line, "%sprocess: %3d%% (%.1f of %.1f s)%s", terminal ? "\r" : "", percent,
+                  static_cast<double>(frames) / in_info.samplerate, seconds, terminal ? "" : "\n");
+    err << line << std::flush;
+  };
+  if (progress && !terminal) show(0, 0);
   sf_count_t done = 0;
   size_t next_change = 0;
   int shown = -1;
@@ -322,15 +348,14 @@ int ProcessCommand::Run(std::ostream& out, std::ostream& err) {
     }
     done += got;
     const int percent = in_info.frames > 0 ? static_cast<int>(done * 100 / in_info.frames) : 100;
-    if (progress && percent != shown) {
-      char line[96];
-      std::snprintf(line, sizeof line, "\rprocess: %3d%% (%.1f of %.1f s)", percent,
-                    static_cast<double>(done) / in_info.samplerate, seconds);
-      err << line << std::flush;
+    if (progress && terminal && percent != shown) {
+      show(done, percent);
       shown = percent;
     }
   }
-  if (progress) err << "\n";
+  if (progress && terminal) err << "\n";
+  if (progress && !terminal)
+    show(done, in_info.frames > 0 ? static_cast<int>(done * 100 / in_info.frames) : 100);
   // Events the module posted for a clock already past are lost: say so.
   if (host.LateEvents() > 0)
     err << "qxhost: warning: " << host.LateEvents()

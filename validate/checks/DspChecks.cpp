@@ -47,6 +47,7 @@ void DspChecks::Add(std::vector<ValidationCheck>* checks) {
                      "events pending stay within the host's bound; no event posted for a clock already past "
                      "(a warning)",
                      false, true, &Lifecycle});
+  checks->push_back(ProcessFormats::InputBuffersCheck());
   checks->push_back(ProcessFormats::Check());
 }
 

@@ -86,6 +86,13 @@ std::vector<std::vector<float>> OneRun(CheckContext& context, int32_t pin_count,
     host.Stream(channels(layout.inputs, inputs, done), channels(layout.outputs, outputs, done), count);
     done += count;
   }
+  if (host.InputWrites() > 0) {
+    *failure = CheckResult::Fail(host.FirstInputWrite() + " " + Format(rate, Blocks(sizes)),
+                                 "the input buffers as the host wrote them (in a modular host, the output "
+                                 "of the module upstream, which others read too)",
+                                 std::to_string(host.InputWrites()) + " process calls that wrote one");
+    return outputs;
+  }
   if (host.StrayWrites() > 0) {
     *failure = CheckResult::Fail(host.FirstStrayWrite() + " " + Format(rate, Blocks(sizes)),
                                  "writes only within [offset, offset + count) of an output buffer",
@@ -107,11 +114,35 @@ std::vector<std::vector<float>> OneRun(CheckContext& context, int32_t pin_count,
 
 }  // namespace
 
+ValidationCheck ProcessFormats::InputBuffersCheck() {
+  return {"dsp.input-buffers",
+          "after every process call each input audio buffer holds what the host wrote there (a module that "
+          "writes an input, or declares an output as an input, writes a buffer the host owns)",
+          false,
+          false,
+          &RunInputBuffers,
+          1};
+}
+
+CheckResult ProcessFormats::RunInputBuffers(CheckContext& context) {
+  CheckResult result;
+  std::vector<CheckContext::Pin> pins;
+  if (!context.Prepare(&pins, &result)) return result;
+  CheckResult failure;
+  bool usable = false;
+  std::vector<int32_t> ids;
+  OneRun(context, PinDescription::DspCount(pins), 44100.0f, {17}, &failure, &usable, &ids);
+  if (!usable) return CheckResult::Skip("makeModule(0, 1) gives no usable DSP instance");
+  // Only this check's own rule: the others are dsp.process-formats'.
+  if (failure.Failed() && failure.message.find(" wrote input pin ") != std::string::npos) return failure;
+  return CheckResult::Pass();
+}
+
 ValidationCheck ProcessFormats::Check() {
   return {"dsp.process-formats",
           "at 22050 to 192000 Hz and block sizes 1 to 4096 (and one changing between blocks), with events at "
           "blocks' first, middle and last samples: the same output at every block size, writes only within "
-          "each call's stretch, finite output",
+          "each call's stretch and to no input, finite output",
           false,
           false,
           &Run,

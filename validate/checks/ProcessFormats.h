@@ -2,8 +2,9 @@
 // plays, with the host's events at the first and the last sample of blocks and
 // in between. Checked for any module, whatever it computes: within one sample
 // rate its audio output does not depend on how the host cuts the signal into
-// blocks; a process call writes only its stretch of each output buffer;
-// finite input gives finite output.
+// blocks; a process call writes only its stretch of each output buffer and
+// no input buffer; finite input gives finite output. dsp.input-buffers is
+// one such run alone, fast enough for the first level.
 #ifndef VALIDATE_CHECKS_PROCESSFORMATS_H
 #define VALIDATE_CHECKS_PROCESSFORMATS_H
 
@@ -15,6 +16,7 @@
 class ProcessFormats {
  public:
   static ValidationCheck Check();
+  static ValidationCheck InputBuffersCheck();
 
   static const std::vector<float>& SampleRates();
   // One run each, and one more whose block size changes between blocks.
@@ -32,6 +34,7 @@ class ProcessFormats {
 
  private:
   static CheckResult Run(CheckContext& context);
+  static CheckResult RunInputBuffers(CheckContext& context);
 };
 
 #endif  // VALIDATE_CHECKS_PROCESSFORMATS_H
