@@ -966,18 +966,22 @@ TEST(QXHostToolIsolated, TheAnswerArrivesWholeAndApartFromTheModulesOutput) {
   const std::string emulator = QX_EMULATOR;
   const std::string qxhost =
       (emulator.empty() ? "" : "QXHOST_CHILD_LAUNCHER=" + emulator + " " + emulator + " ") + QX_QXHOST;
-  const std::string isolated = TempPath("isolated-answer"), here = TempPath("in-process-answer");
-  const ChildRunner::Outcome o =
-      ChildRunner::Run({"/bin/sh", "-c",
-                        qxhost + " set " + module + edits + " >" + isolated + " && " + qxhost +
-                            " set --in-process " + module + edits + " >" + here},
-                       120);
-  EXPECT_EQ(o.end, ChildRunner::End::EXITED);
-  EXPECT_EQ(o.code, 0) << o.err;
-  EXPECT_GT(ReadFile(isolated).size(), 65536u);
-  EXPECT_EQ(ReadFile(isolated), ReadFile(here));
-  std::filesystem::remove(isolated);
-  std::filesystem::remove(here);
+  const std::string many_pins = QXHostRun::Module("faulty_many_pins.qxm");
+  for (const std::string& args : {"set " + module + edits, "info " + many_pins, "info --json " + many_pins}) {
+    const std::string isolated = TempPath("isolated-answer"), here = TempPath("in-process-answer");
+    const std::string command = args.substr(0, args.find(' '));
+    const ChildRunner::Outcome o =
+        ChildRunner::Run({"/bin/sh", "-c",
+                          qxhost + " " + args + " >" + isolated + " && " + qxhost + " " + command +
+                              " --in-process" + args.substr(command.size()) + " >" + here},
+                         120);
+    EXPECT_EQ(o.end, ChildRunner::End::EXITED);
+    EXPECT_EQ(o.code, 0) << args << ": " << o.err;
+    EXPECT_GT(ReadFile(isolated).size(), 65536u) << args;
+    EXPECT_EQ(ReadFile(isolated), ReadFile(here)) << args;
+    std::filesystem::remove(isolated);
+    std::filesystem::remove(here);
+  }
   // A module that points the process's output and error at nothing.
   QXHostRun muted({"info", QXHostRun::Module("faulty_mutes_output.qxm")}, 60);
   EXPECT_EQ(muted.code, 0) << muted.err;

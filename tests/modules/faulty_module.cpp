@@ -212,6 +212,19 @@ QXProcessEntry ProcessEntry() {
 
 bool Describe(int32_t index, QXPinProperties* p) {
   static const char* const NAMES[] = {"Voltage", "Vref", "dB"};
+#ifdef FAULT_MANY_PINS
+  // 997 more inputs, each with a name of 200 characters.
+  static std::string names[1000];
+  if (index >= PINS && index < 1000) {
+    names[index] =
+        "Pin " + std::to_string(index) + " " + std::string(195 - std::to_string(index).size(), 'p');
+    p->name = names[index].c_str();
+    p->direction = DR_IN;
+    p->datatype = DT_FLOAT;
+    p->flags = IO_UI_COMMUNICATION;
+    return true;
+  }
+#endif
   if (index < 0 || index >= PINS) return false;
   p->name = NAMES[index];
 #ifdef FAULT_LONG_PIN_NAME
