@@ -93,6 +93,10 @@ class ChildRunner {
   // explains its end.
   static std::string Tail(std::string text);
 
+  // Whether this process adopts what leaves a child's group, to end it with
+  // the child: Linux, unless an emulator lacks the call (qemu-i386's user
+  // mode does); on Windows a job object holds whatever a child starts.
+  static bool AdoptsEscapedProcesses();
   // From now on SIGINT, SIGTERM and SIGHUP end every running child (with
   // what it started) and then this process, with status 128 + the signal.
   static void EndChildrenOnSignals();

@@ -174,12 +174,15 @@ void EndAdopted() {
   }
 }
 
-void AdoptOrphans() { prctl(PR_SET_CHILD_SUBREAPER, 1); }
+bool AdoptOrphans() {
+  static const bool adopts = prctl(PR_SET_CHILD_SUBREAPER, 1) == 0;
+  return adopts;
+}
 
 #else
 
 void EndAdopted() {}
-void AdoptOrphans() {}
+bool AdoptOrphans() { return false; }
 
 #endif
 
@@ -193,6 +196,11 @@ void EndAdoptedNow() {
   EndAdopted();
 }
 
+// A signal handler may be entered with a stack aligned to 4 bytes only (as
+// qemu-i386 delivers signals), where the compiler's SSE code expects 16.
+#if defined(__i386__)
+__attribute__((force_align_arg_pointer))
+#endif
 void EndChildrenAndExit(int signal) {
   for (std::atomic<long>& slot : g_children) {
     const long pid = slot.load();
@@ -396,6 +404,8 @@ std::string ChildRunner::SignalName(long code) {
       return "signal " + std::to_string(code);
   }
 }
+
+bool ChildRunner::AdoptsEscapedProcesses() { return AdoptOrphans(); }
 
 void ChildRunner::EndChildrenOnSignals() {
   struct sigaction action {};

@@ -307,6 +307,8 @@ std::string ChildRunner::SignalName(long code) {
   }
 }
 
+bool ChildRunner::AdoptsEscapedProcesses() { return true; }
+
 void ChildRunner::EndChildrenOnSignals() {
   std::signal(SIGINT, &EndChildrenAndExit);
   std::signal(SIGTERM, &EndChildrenAndExit);

@@ -221,7 +221,8 @@ int QXHostTool::RunIsolated(const std::vector<std::string>& args, const ToolComm
   m_err << "qxhost: " << module << ": ";
   switch (outcome.end) {
     case ChildRunner::End::EXITED:
-      m_err << "the process ended with status " << outcome.code << " before its answer was sent" << because;
+      m_err << "the module ended the process with status " << outcome.code << " before qxhost could answer"
+            << because;
       break;
     case ChildRunner::End::SIGNALLED:
       m_err << "the module crashed the process (" << ChildRunner::SignalName(outcome.code) << ")" << because;
