@@ -1,5 +1,7 @@
 #include "FilePath.h"
 
+#include <string>
+
 #ifdef _WIN32
 #include <windows.h>
 
@@ -49,6 +51,13 @@ bool FilePath::SameFile(const std::string& a, const std::string& b) {
          x.nFileIndexHigh == y.nFileIndexHigh && x.nFileIndexLow == y.nFileIndexLow;
 }
 
+std::string FilePath::Identity(const std::string& path) {
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!FileId(path, &info)) return "";
+  return std::to_string(info.dwVolumeSerialNumber) + ":" + std::to_string(info.nFileIndexHigh) + ":" +
+         std::to_string(info.nFileIndexLow);
+}
+
 std::string FilePath::Resolved(const std::string& path) { return Absolute(path); }
 
 #else
@@ -71,6 +80,12 @@ bool FilePath::SameFile(const std::string& a, const std::string& b) {
   struct stat x {};
   struct stat y {};
   return stat(a.c_str(), &x) == 0 && stat(b.c_str(), &y) == 0 && x.st_dev == y.st_dev && x.st_ino == y.st_ino;
+}
+
+std::string FilePath::Identity(const std::string& path) {
+  struct stat file {};
+  if (stat(path.c_str(), &file) != 0) return "";
+  return std::to_string(file.st_dev) + ":" + std::to_string(file.st_ino);
 }
 
 std::string FilePath::Resolved(const std::string& path) {

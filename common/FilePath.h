@@ -15,6 +15,9 @@ class FilePath {
   // Whether both paths name one existing file (the same device and inode; on
   // Windows the same volume and file index). False if either does not exist.
   static bool SameFile(const std::string& a, const std::string& b);
+  // The file a path names now, as a word that changes when another file
+  // takes its place ("" if none): device and inode (volume and file index).
+  static std::string Identity(const std::string& path);
   // The file a path names once its links are followed, absolute; the
   // absolute path if it does not exist yet.
   static std::string Resolved(const std::string& path);

@@ -1,6 +1,7 @@
-// What a check's process reports on its channel: its result survives any
-// message, lines without the run's token are not taken for a result, and the
-// calls still open where the report ends name the call in flight.
+// What a check's process reports on its channels: its result survives any
+// message, lines without the run's token are not taken for a result, a
+// second result is not believed, and the calls still open where the calls
+// channel ends name the call in flight.
 #include <gtest/gtest.h>
 
 #include <set>
@@ -19,7 +20,8 @@ TEST(ChildReport, AResultRoundTripsWhateverItsMessage) {
     sent.stop = true;
     CheckResult got;
     std::string in_flight = "untouched";
-    ASSERT_TRUE(ChildReport::Read(ChildReport::ResultLine(token, sent), token, &got, &in_flight)) << message;
+    ASSERT_TRUE(ChildReport::Read(ChildReport::ResultLine(token, sent), "", token, &got, &in_flight))
+        << message;
     EXPECT_EQ(got.status, CheckStatus::TIMEOUT);
     EXPECT_TRUE(got.stop);
     EXPECT_FALSE(got.unloadable);
@@ -40,21 +42,40 @@ TEST(ChildReport, OnlyLinesWithTheRunsTokenCount) {
   const std::string fakes = "@qxresult pass 0 0 \n@qxresult " + ChildReport::NewToken() + " pass 0 0 \n" +
                             "@qxresult  pass 0 0 " + token + "\nmodule says @qxresult " + token +
                             " pass 0 0 \n";
-  EXPECT_FALSE(ChildReport::Read(fakes, token, &got, &in_flight));
+  EXPECT_FALSE(ChildReport::Read(fakes, "", token, &got, &in_flight));
   CheckResult failed = CheckResult::Fail("the real one");
   ASSERT_TRUE(
-      ChildReport::Read(fakes + ChildReport::ResultLine(token, failed) + fakes, token, &got, &in_flight));
+      ChildReport::Read(fakes + ChildReport::ResultLine(token, failed) + fakes, "", token, &got, &in_flight));
   EXPECT_EQ(got.status, CheckStatus::FAIL);
   EXPECT_EQ(got.message, "the real one");
   EXPECT_FALSE(
-      ChildReport::Read("@qxresult " + token + " maybe 0 0 unknown status\n", token, &got, &in_flight));
+      ChildReport::Read("@qxresult " + token + " maybe 0 0 unknown status\n", "", token, &got, &in_flight));
+  // A result after text a module left without a line break is still read.
+  ASSERT_TRUE(
+      ChildReport::Read("unfinished" + ChildReport::ResultLine(token, failed), "", token, &got, &in_flight));
+  EXPECT_EQ(got.message, "the real one");
+}
+
+TEST(ChildReport, ASecondResultIsAFailureWhateverItSays) {
+  const std::string token = ChildReport::NewToken();
+  const std::string passed = ChildReport::ResultLine(token, CheckResult::Pass());
+  CheckResult got;
+  std::string in_flight;
+  ASSERT_TRUE(ChildReport::Read(passed, "", token, &got, &in_flight));
+  EXPECT_EQ(got.status, CheckStatus::PASS);
+  for (const std::string& report :
+       {passed + passed, ChildReport::ResultLine(token, CheckResult::Fail("x")) + passed}) {
+    ASSERT_TRUE(ChildReport::Read(report, "", token, &got, &in_flight));
+    EXPECT_EQ(got.status, CheckStatus::FAIL);
+    EXPECT_NE(got.message.find("2 results came from one process"), std::string::npos) << got.message;
+  }
 }
 
 TEST(ChildReport, NamesTheCallsStillOpenInnermostFirst) {
   const std::string token = ChildReport::NewToken();
   char line[128];
   const auto call = [&](bool begin, int open, const char* text) {
-    return std::string(line, ChildReport::CallLine(line, sizeof line, token.c_str(), begin, open, text));
+    return std::string(line, ChildReport::CallLine(line, sizeof line, begin, open, text));
   };
   const std::string opened =
       call(true, 0, "GUI_OP_PIN_VALUE_CHANGED (index 2, value 0)") +
@@ -62,11 +83,12 @@ TEST(ChildReport, NamesTheCallsStillOpenInnermostFirst) {
       call(true, 2, "GUI_OP_PIN_VALUE_CHANGED (index 0, value 0)") + call(false, 2, "");
   CheckResult got;
   std::string in_flight;
-  EXPECT_FALSE(ChildReport::Read(opened, token, &got, &in_flight));
+  EXPECT_FALSE(ChildReport::Read("", opened, token, &got, &in_flight));
   EXPECT_EQ(in_flight,
             "the module's call of the host, GUIHOST_OP_WRITE_PIN_VALUE (index 0, value 0), inside "
             "GUI_OP_PIN_VALUE_CHANGED (index 2, value 0)");
-  ChildReport::Read(opened + call(false, 1, "") + call(false, 0, "") +
+  ChildReport::Read("",
+                    opened + call(false, 1, "") + call(false, 0, "") +
                         call(true, 0, "DSP_OP_CLOSE (index 0, value 0)") + call(false, 0, ""),
                     token, &got, &in_flight);
   EXPECT_EQ(in_flight, "") << "every call returned";

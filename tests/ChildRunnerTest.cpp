@@ -85,13 +85,44 @@ TEST(ChildRunner, KeepsTheTailOfALongOutput) {
   EXPECT_EQ(o.err.substr(o.err.size() - 11), "line 19999\n");
 }
 
-TEST(ChildRunner, GivesTheChildAReportChannelApartFromItsOutput) {
+TEST(ChildRunner, GivesTheChildChannelsApartFromItsOutput) {
+  // Results on a pipe the child can only write: reading it back fails.
   const ChildRunner::Outcome o = ChildRunner::Run(
-      {"/bin/sh", "-c", "echo out; echo err >&2; echo report >&$0", ChildRunner::REPORT_CHANNEL}, 30);
+      {"/bin/sh", "-c",
+       "echo out; echo err >&2; echo result >&4; echo call >&5; if cat <&4; then echo readable >&4; fi"},
+      30);
   EXPECT_EQ(o.end, ChildRunner::End::EXITED) << o.error;
   EXPECT_EQ(o.out, "out\n");
-  EXPECT_EQ(o.err, "err\n");
-  EXPECT_EQ(o.report, "report\n");
+  EXPECT_EQ(o.err.find("err\n"), 0u);
+  EXPECT_EQ(o.report, "result\n");
+  EXPECT_EQ(o.calls, "call\n");
+  EXPECT_FALSE(o.report_cut);
+}
+
+TEST(ChildRunner, ReadsTheResultsWholeWhileTheChildWrites) {
+  // More than a pipe holds: the child would wait for ever if nothing read it.
+  const ChildRunner::Outcome o = ChildRunner::Run(
+      {"/bin/sh", "-c", "i=0; while [ $i -lt 40000 ]; do echo line $i; i=$((i+1)); done >&4"}, 60);
+  ASSERT_EQ(o.end, ChildRunner::End::EXITED) << o.error;
+  EXPECT_GT(o.report.size(), 400000u);
+  EXPECT_EQ(o.report.substr(0, 7), "line 0\n");
+  EXPECT_EQ(o.report.substr(o.report.size() - 11), "line 39999\n");
+}
+
+TEST(ChildRunner, HandsARequestApartFromTheCommandLine) {
+  ChildRequest request;
+  request.token = "secret-token";
+  request.args = {"info", "--", "@report-channel@", "a word with spaces"};
+  // The child prints its arguments, then the request it reads on its channel.
+  const ChildRunner::Outcome o =
+      ChildRunner::Run({"/bin/sh", "-c", "echo \"$@\"; tr '\\0' '|' <&3", "sh"}, 30, request);
+  ASSERT_EQ(o.end, ChildRunner::End::EXITED) << o.error;
+  EXPECT_EQ(o.out, std::string(ChildRequest::OPTION) +
+                       " 3\nqxrequest1|secret-token|4|5|info|--|@report-channel@|a word with spaces|");
+  ChildRequest read;
+  ASSERT_TRUE(read.Decode(request.Encode()));
+  EXPECT_EQ(read.args, request.args);
+  EXPECT_FALSE(read.Decode("not a request"));
 }
 
 TEST(ChildRunner, TellsTheChildWhoItsParentIs) {
@@ -109,6 +140,26 @@ TEST(ChildRunner, WhatTheChildLeftRunningEndsWithIt) {
   std::ifstream file(marker);
   EXPECT_FALSE(file.good()) << "the background process outlived its parent's end";
   std::remove(marker.c_str());
+}
+
+// A child that leaves its group and session (a daemon's double fork) is
+// still ended with it: whatever the child started, in any group, ends when
+// the child does.
+TEST(ChildRunner, WhatLeavesTheChildsGroupEndsWithItToo) {
+  if (!ChildRunner::AdoptsEscapedProcesses())
+    GTEST_SKIP() << "this system (an emulator?) cannot adopt processes";
+  for (const char* leave : {"setsid", "perl -e 'setpgrp(0, 0); exec @ARGV'"}) {
+    const std::string marker = ::testing::TempDir() + "qx-child-runner-escaped-" + std::to_string(getpid());
+    std::remove(marker.c_str());
+    const std::string script =
+        std::string("( ") + leave + " /bin/sh -c 'sleep 1; touch " + marker + "' & ) ; sleep 0.2; exit 0";
+    const ChildRunner::Outcome o = ChildRunner::Run({"/bin/sh", "-c", script}, 30);
+    EXPECT_EQ(o.end, ChildRunner::End::EXITED) << o.err;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1500));
+    std::ifstream file(marker);
+    EXPECT_FALSE(file.good()) << "a process that left the child's group outlived it: " << leave;
+    std::remove(marker.c_str());
+  }
 }
 
 TEST(ChildRunner, RunsTheCommandAsItStandsAndReadsTheLauncherApart) {

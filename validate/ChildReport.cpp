@@ -62,15 +62,15 @@ std::string ChildReport::NewToken() {
 }
 
 std::string ChildReport::ResultLine(const std::string& token, const CheckResult& result) {
-  return std::string(RESULT) + token + " " + CheckResult::StatusName(result.status) + " " +
+  // On a line of its own, whatever a module left unfinished on the channel.
+  return "\n" + std::string(RESULT) + token + " " + CheckResult::StatusName(result.status) + " " +
          (result.stop ? "1" : "0") + " " + (result.unloadable ? "1" : "0") + " " + Escape(result.message) +
          "\n";
 }
 
-size_t ChildReport::CallLine(char* line, size_t size, const char* token, bool begin, int open,
-                             const char* text) {
-  const int length = begin ? std::snprintf(line, size, "%s%s begin %d %s\n", CALL, token, open, text)
-                           : std::snprintf(line, size, "%s%s end %d\n", CALL, token, open);
+size_t ChildReport::CallLine(char* line, size_t size, bool begin, int open, const char* text) {
+  const int length = begin ? std::snprintf(line, size, "%sbegin %d %s\n", CALL, open, text)
+                           : std::snprintf(line, size, "%send %d\n", CALL, open);
   if (length <= 0 || size == 0) return 0;
   // A line cut at the buffer's end still ends the line.
   const size_t written = std::min(static_cast<size_t>(length), size - 1);
@@ -78,27 +78,30 @@ size_t ChildReport::CallLine(char* line, size_t size, const char* token, bool be
   return written;
 }
 
-bool ChildReport::Read(const std::string& report, const std::string& token, CheckResult* result,
-                       std::string* in_flight) {
+bool ChildReport::Read(const std::string& report, const std::string& calls, const std::string& token,
+                       CheckResult* result, std::string* in_flight) {
   const std::string result_tag = RESULT + token + " ";
-  const std::string call_tag = CALL + token + " ";
   std::vector<std::string> open;  // the calls open, outermost first
-  bool answered = false;
+  std::istringstream call_lines(calls);
+  for (std::string line; std::getline(call_lines, line);) {
+    if (line.compare(0, sizeof CALL - 1, CALL) != 0) continue;
+    std::istringstream words(line.substr(sizeof CALL - 1));
+    std::string moment;
+    size_t depth = 0;
+    words >> moment >> depth;
+    open.resize(std::min(open.size(), depth));
+    if (moment == "begin") {
+      std::string text;
+      std::getline(words >> std::ws, text);
+      open.push_back(text);
+    }
+  }
+  in_flight->clear();
+  for (auto call = open.rbegin(); call != open.rend(); ++call)
+    *in_flight += (in_flight->empty() ? "" : ", inside ") + *call;
+  int answers = 0;
   std::istringstream lines(report);
   for (std::string line; std::getline(lines, line);) {
-    if (line.compare(0, call_tag.size(), call_tag) == 0) {
-      std::istringstream words(line.substr(call_tag.size()));
-      std::string moment;
-      size_t depth = 0;
-      words >> moment >> depth;
-      open.resize(std::min(open.size(), depth));
-      if (moment == "begin") {
-        std::string text;
-        std::getline(words >> std::ws, text);
-        open.push_back(text);
-      }
-      continue;
-    }
     if (line.compare(0, result_tag.size(), result_tag) != 0) continue;
     // STATUS STOP UNLOADABLE MESSAGE
     const std::string rest = line.substr(result_tag.size());
@@ -112,19 +115,22 @@ bool ChildReport::Read(const std::string& report, const std::string& token, Chec
     result->stop = rest[s1 + 1] == '1';
     result->unloadable = rest[s1 + 3] == '1';
     result->message = Unescape(rest.size() > s1 + 5 ? rest.substr(s1 + 5) : "");
-    answered = true;
+    ++answers;
   }
-  in_flight->clear();
-  for (auto call = open.rbegin(); call != open.rend(); ++call)
-    *in_flight += (in_flight->empty() ? "" : ", inside ") + *call;
-  return answered;
+  if (answers > 1) {
+    // Only the harness knows the token, and it reports once: the module
+    // found the token and wrote a result of its own.
+    *result = CheckResult::Fail(std::to_string(answers) +
+                                " results came from one process: the module wrote results of its own");
+  }
+  return answers > 0;
 }
 
 CheckResult ChildReport::Classify(const ChildRunner::Outcome& outcome, const std::string& token,
                                   double timeout, const std::string& what) {
   CheckResult result;
   std::string in_flight;
-  const bool answered = Read(outcome.report, token, &result, &in_flight);
+  const bool answered = Read(outcome.report, outcome.calls, token, &result, &in_flight);
   // The module's own output, both streams: nothing there is taken for a result.
   const std::string output = outcome.out + outcome.err;
   const std::string headline = ChildRunner::Headline(output);
@@ -145,7 +151,11 @@ CheckResult ChildReport::Classify(const ChildRunner::Outcome& outcome, const std
                        during + because);
       break;
     case ChildRunner::End::EXITED:
-      if (!answered)
+      if (outcome.report_cut)
+        result = CheckResult::Fail("the " + what + "'s process wrote more than " +
+                                   std::to_string(ChildRunner::MAX_REPORT >> 20) +
+                                   " MiB on its results channel: the module wrote on it");
+      else if (!answered)
         result = Crashed("the " + what + "'s process ended before reporting (exit status " +
                          std::to_string(outcome.code) + ")" + during + because);
       break;

@@ -32,12 +32,13 @@ Fuzzer::Fuzzer(Options options, std::ostream& out, std::ostream& err)
   RunDefaults::Fill(&m_options);
 }
 
-int Fuzzer::RunEpisode(const std::string& module, uint64_t seed, int steps, const std::string& channel_number,
-                       const std::string& token, bool say, std::ostream& out) {
-  ReportChannel channel;
-  if (!channel.Open(channel_number)) return USAGE;
+int Fuzzer::RunEpisode(const std::string& module, uint64_t seed, int steps, const ChildRequest& request,
+                       bool say, std::ostream& out) {
+  ReportChannel channel, calls;
+  if (!channel.Open(request.results) || !calls.Open(request.calls)) return USAGE;
+  const std::string& token = request.token;
   TraceWriter trace;
-  trace.ReportCallsTo(&channel, token);
+  trace.ReportCallsTo(&calls);
   CheckContext context(module, seed, 64, &trace);
   std::function<void(const std::string&)> said;
   if (say) said = [&out](const std::string& line) { out << line << std::endl; };
@@ -52,28 +53,19 @@ int Fuzzer::RunEpisode(const std::string& module, uint64_t seed, int steps, cons
   return CLEAN;
 }
 
-std::vector<std::string> Fuzzer::Command(uint64_t seed, int steps, bool say) const {
-  std::vector<std::string> command = ChildRunner::Launcher();
-  const std::vector<std::string> own = {m_options.program,
-                                        "fuzz",
-                                        "--run-episode",
-                                        "--seed",
-                                        std::to_string(seed),
-                                        "--steps",
-                                        std::to_string(steps),
-                                        "--report-to",
-                                        ChildRunner::REPORT_CHANNEL,
-                                        "--token",
-                                        m_token};
-  command.insert(command.end(), own.begin(), own.end());
-  if (say) command.push_back("--replay");
-  command.push_back("--");
-  command.push_back(m_module_path);
-  return command;
+ChildRequest Fuzzer::Request(uint64_t seed, int steps, bool say) const {
+  ChildRequest request;
+  request.token = m_token;
+  request.args = {"fuzz", "--run-episode", "--seed", std::to_string(seed), "--steps", std::to_string(steps)};
+  if (say) request.args.push_back("--replay");
+  request.args.push_back("--");
+  request.args.push_back(m_module_path);
+  return request;
 }
 
 CheckResult Fuzzer::Episode(uint64_t seed, int steps, bool say, std::string* steps_said) {
-  const ChildRunner::Outcome outcome = ChildRunner::Run(Command(seed, steps, say), m_options.timeout);
+  const ChildRunner::Outcome outcome =
+      ChildRunner::Run(ChildRunner::Command(m_options.program), m_options.timeout, Request(seed, steps, say));
   if (steps_said != nullptr) *steps_said = outcome.out;
   return ChildReport::Classify(outcome, m_token, m_options.timeout, "episode");
 }
@@ -111,7 +103,8 @@ int Fuzzer::Run() {
            running.size() < static_cast<size_t>(m_options.jobs)) {
       running.push_back(std::make_unique<Running>());
       running.back()->seed = next++;
-      running.back()->runner.Start(Command(running.back()->seed, m_options.steps, false), m_options.timeout);
+      running.back()->runner.Start(ChildRunner::Command(m_options.program), m_options.timeout,
+                                   Request(running.back()->seed, m_options.steps, false));
     }
     bool progress = false;
     for (auto it = running.begin(); it != running.end();) {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "CheckResult.h"
+#include "ChildRequest.h"
 
 class Fuzzer {
  public:
@@ -37,12 +38,12 @@ class Fuzzer {
   int Replay();
   // The child's side: runs one episode here and reports its result on the
   // channel numbered `channel`; with `say`, each step on `out`.
-  static int RunEpisode(const std::string& module, uint64_t seed, int steps, const std::string& channel,
-                        const std::string& token, bool say, std::ostream& out);
+  static int RunEpisode(const std::string& module, uint64_t seed, int steps, const ChildRequest& request,
+                        bool say, std::ostream& out);
 
  private:
   CheckResult Episode(uint64_t seed, int steps, bool say, std::string* steps_said);
-  std::vector<std::string> Command(uint64_t seed, int steps, bool say) const;
+  ChildRequest Request(uint64_t seed, int steps, bool say) const;
 
   Options m_options;
   std::ostream& m_out;

@@ -98,10 +98,7 @@ void TraceWriter::Start(const std::string& check, const std::string& module) {
   Write({{"event", "start"}, {"check", check}, {"module", module}, {"time", Now()}});
 }
 
-void TraceWriter::ReportCallsTo(const ReportChannel* channel, const std::string& token) {
-  m_channel = channel;
-  std::snprintf(m_token, sizeof m_token, "%s", token.c_str());
-}
+void TraceWriter::ReportCallsTo(const ReportChannel* channel) { m_channel = channel; }
 
 void TraceWriter::Describe(const Entry& e, char* text, size_t size) {
   switch (e.kind) {
@@ -135,7 +132,7 @@ void TraceWriter::Mark(bool begin, const Entry* entry) {
   char text[200] = "";
   if (entry != nullptr) Describe(*entry, text, sizeof text);
   char line[320];
-  m_channel->Write(line, ChildReport::CallLine(line, sizeof line, m_token, begin, m_open_calls, text));
+  m_channel->Write(line, ChildReport::CallLine(line, sizeof line, begin, m_open_calls, text));
 }
 
 void TraceWriter::Begin(Entry* entry) {

@@ -65,9 +65,9 @@ class TraceWriter {
   bool Failed() const { return !m_error.empty(); }
   const std::string& Error() const { return m_error; }
 
-  // Also reports each call's beginning and end on `channel`, tagged with the
-  // run's `token` (see ChildReport).
-  void ReportCallsTo(const ReportChannel* channel, const std::string& token);
+  // Also reports each call's beginning and end on `channel`, the calls
+  // channel of a check's process (see ChildReport).
+  void ReportCallsTo(const ReportChannel* channel);
   // Whether anything is written at all.
   bool Active() const { return m_file != nullptr || m_channel != nullptr; }
 
@@ -100,7 +100,6 @@ class TraceWriter {
   uint64_t m_seq = 0;
   std::string m_check;
   const ReportChannel* m_channel = nullptr;
-  char m_token[80] = {};
   int m_open_calls = 0;
 };
 

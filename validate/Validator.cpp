@@ -92,10 +92,10 @@ CheckResult Validator::RunHere(const ValidationCheck& check, CheckContext& conte
 }
 
 int Validator::RunChild(const std::string& name, const std::string& module, uint64_t seed, int size,
-                        const std::string& trace_path, const std::string& channel_number,
-                        const std::string& token) {
-  ReportChannel channel;
-  if (!channel.Open(channel_number)) return USAGE;
+                        const std::string& trace_path, const ChildRequest& request) {
+  ReportChannel channel, calls;
+  if (!channel.Open(request.results) || !calls.Open(request.calls)) return USAGE;
+  const std::string& token = request.token;
   const auto report = [&](const CheckResult& result) {
     channel.Write(ChildReport::ResultLine(token, result));
   };
@@ -110,7 +110,7 @@ int Validator::RunChild(const std::string& name, const std::string& module, uint
     report(Crash(error));
     return USAGE;
   }
-  trace.ReportCallsTo(&channel, token);
+  trace.ReportCallsTo(&calls);
   trace.Start(name, module);
   CheckContext context(module, seed, size, &trace);
   report(RunHere(*check, context));
@@ -118,25 +118,24 @@ int Validator::RunChild(const std::string& name, const std::string& module, uint
   return trace.Failed() ? TRACE_NOT_WRITTEN : ALL_PASSED;
 }
 
-std::vector<std::string> Validator::ChildCommand(const ValidationCheck& check, const std::string& module,
-                                                 uint64_t seed) const {
-  // Through the launcher, if any: a 32-bit qxhost under an emulator runs its
-  // children under that emulator too, whatever the kernel could run itself.
-  std::vector<std::string> command = ChildRunner::Launcher();
-  const std::vector<std::string> own = {m_options.program, "validate",
-                                        "--run-check",     check.name,
-                                        "--report-to",     ChildRunner::REPORT_CHANNEL,
-                                        "--token",         m_token,
-                                        "--seed",          std::to_string(seed),
-                                        "--size",          std::to_string(m_options.size)};
-  command.insert(command.end(), own.begin(), own.end());
+ChildRequest Validator::Request(const ValidationCheck& check, const std::string& module,
+                                uint64_t seed) const {
+  ChildRequest request;
+  request.token = m_token;
+  request.args = {"validate",
+                  "--run-check",
+                  check.name,
+                  "--seed",
+                  std::to_string(seed),
+                  "--size",
+                  std::to_string(m_options.size)};
   if (!m_trace_path.empty()) {
-    command.push_back("--trace");
-    command.push_back(m_trace_path);
+    request.args.push_back("--trace");
+    request.args.push_back(m_trace_path);
   }
-  command.push_back("--");
-  command.push_back(module);
-  return command;
+  request.args.push_back("--");
+  request.args.push_back(module);
+  return request;
 }
 
 CheckResult Validator::Classify(const ChildRunner::Outcome& outcome) {
@@ -151,7 +150,8 @@ CheckResult Validator::Classify(const ChildRunner::Outcome& outcome) {
 CheckResult Validator::RunOne(const ValidationCheck& check, const std::string& module, uint64_t seed,
                               TraceWriter* trace) {
   if (!m_options.in_process)
-    return Classify(ChildRunner::Run(ChildCommand(check, module, seed), m_options.timeout));
+    return Classify(ChildRunner::Run(ChildRunner::Command(m_options.program), m_options.timeout,
+                                     Request(check, module, seed)));
   const auto began = Clock::now();
   trace->Start(check.name, module);
   CheckContext context(module, seed, m_options.size, trace);
@@ -196,7 +196,8 @@ std::string Validator::RunPhase(const std::vector<const ValidationCheck*>& check
       }
       running.push_back(std::make_unique<Child>());
       running.back()->index = started;
-      running.back()->runner.Start(ChildCommand(*checks[started], module, seed), m_options.timeout);
+      running.back()->runner.Start(ChildRunner::Command(m_options.program), m_options.timeout,
+                                   Request(*checks[started], module, seed));
       ++started;
     }
     bool progress = false;
@@ -268,11 +269,22 @@ bool Validator::OpenReports(TraceWriter* trace) {
       return false;
     }
   }
+  m_junit_file = FilePath::Identity(m_junit_path);
+  m_trace_file = FilePath::Identity(m_trace_path);
+  return true;
+}
+
+bool Validator::Replaced(const std::string& path, const std::string& file, const std::string& given,
+                         const char* option) {
+  if (path.empty() || FilePath::Identity(path) == file) return false;
+  m_err << "qxhost: " << option << " " << TextFormat::Printable(given)
+        << " is no longer the file this run wrote: another file took its place while the checks ran\n";
   return true;
 }
 
 bool Validator::ReportsWritten(const TraceWriter& trace) {
   if (m_trace_path.empty()) return true;
+  if (Replaced(m_trace_path, m_trace_file, m_options.trace, "--trace")) return false;
   if (trace.Failed()) {
     m_err << "qxhost: " << TextFormat::Printable(trace.Error()) << "\n";
     return false;
@@ -388,6 +400,7 @@ int Validator::Run() {
             << std::strerror(errno) << ")\n";
       return USAGE;
     }
+    if (Replaced(m_junit_path, m_junit_file, m_options.junit, "--junit")) return USAGE;
   }
   return traced ? code : USAGE;
 }

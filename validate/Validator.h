@@ -1,10 +1,10 @@
 // `qxhost validate`: runs the catalog's checks on module files and reports
 // each as pass, warn, skip, fail, crash or timeout.
 //
-// Each check runs in a child process: this program run again with the hidden
-// arguments `validate --run-check NAME --report-to CHANNEL --token TOKEN ...
-// MODULE`. The child reports on its report channel (see ChildReport): each
-// call into the module as it begins and ends, then the check's result; the
+// Each check runs in a child process: this program run again, asked in its
+// request (ChildRequest) for `validate --run-check NAME ... -- MODULE`. The
+// child reports on its channels (see ChildReport): each call into the module
+// as it begins and ends, then the check's result; the
 // module's own output goes to the child's standard output and error, which
 // are shown with the result. A child that dies, hangs or ends without a result
 // fails only its own check, naming the call that was in flight.
@@ -67,17 +67,17 @@ class Validator {
   static bool Select(const Options& options, std::vector<const ValidationCheck*>* checks, std::string* error);
 
   // The child's side: runs check `name` here and writes its result, tagged
-  // with `token`, on the report channel numbered `channel`.
+  // with the run's token, on the channels its parent's request names.
   static int RunChild(const std::string& name, const std::string& module, uint64_t seed, int size,
-                      const std::string& trace, const std::string& channel, const std::string& token);
+                      const std::string& trace, const ChildRequest& request);
   // Runs a check in this process; an exception becomes a crash.
   static CheckResult RunHere(const ValidationCheck& check, CheckContext& context);
 
  private:
   using Record = std::function<void(const ValidationCheck&, const CheckResult&)>;
 
-  std::vector<std::string> ChildCommand(const ValidationCheck& check, const std::string& module,
-                                        uint64_t seed) const;
+  // What a check's process is asked to do.
+  ChildRequest Request(const ValidationCheck& check, const std::string& module, uint64_t seed) const;
   // What a child's end says about its check; notes a trace it could not write.
   CheckResult Classify(const ChildRunner::Outcome& outcome);
   CheckResult RunOne(const ValidationCheck& check, const std::string& module, uint64_t seed,
@@ -98,6 +98,10 @@ class Validator {
   // Whether the report files were written to the end; if not, a line on the
   // error stream.
   bool ReportsWritten(const TraceWriter& trace);
+  // Whether another file now stands at a report's path than the one this run
+  // opened (`file`, its FilePath::Identity); if so, a line on the error stream.
+  bool Replaced(const std::string& path, const std::string& file, const std::string& given,
+                const char* option);
 
   Options m_options;
   std::vector<const ValidationCheck*> m_checks;
@@ -109,6 +113,9 @@ class Validator {
   // before any module is loaded.
   std::vector<std::string> m_module_paths;
   std::string m_junit_path, m_trace_path;
+  // The files they were once opened: a module that puts a file of its own in
+  // a report's place is found out at the end.
+  std::string m_junit_file, m_trace_file;
   bool m_child_trace_failed = false;
 };
 

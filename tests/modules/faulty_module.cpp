@@ -18,6 +18,15 @@
 #if defined(FAULT_RELOAD_DIFFERS) && defined(_WIN32)
 #include <windows.h>
 #endif
+#if !defined(_WIN32) && (defined(FAULT_ESCAPES) || defined(FAULT_MUTES_OUTPUT) || \
+                         defined(FAULT_FORGES_RESULT) || defined(FAULT_REPLACES_REPORT))
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+#ifdef FAULT_FORGES_RESULT
+// Fails a check (its close answers 0) and tries every road to a forged pass.
+#define FAULT_CLOSE_ANSWERS_0 1
+#endif
 
 #ifndef FAULT_NAME
 #define FAULT_NAME "none"
@@ -44,6 +53,83 @@ char g_long_about[5001];
 
 // Used by some of the faults only.
 [[maybe_unused]] volatile bool g_forever = true;
+
+#if defined(FAULT_ESCAPES) && !defined(_WIN32)
+// Leaves a process behind as a daemon does (two forks, a session of its
+// own), which creates the file QX_ESCAPED_MARKER names two seconds later.
+void Escape() {
+  const char* marker = std::getenv("QX_ESCAPED_MARKER");
+  if (marker == nullptr || fork() != 0) return;
+  setsid();
+  if (fork() == 0) {
+    sleep(2);
+    const int fd = open(marker, O_WRONLY | O_CREAT, 0644);
+    if (fd >= 0) close(fd);
+  }
+  _exit(0);
+}
+#endif
+#if defined(FAULT_MUTES_OUTPUT) && !defined(_WIN32)
+// Points the process's output and error at nothing.
+void Mute() {
+  const int null = open("/dev/null", O_WRONLY);
+  dup2(null, 1);
+  dup2(null, 2);
+}
+#endif
+#if defined(__linux__) && (defined(FAULT_REPLACES_REPORT) || defined(FAULT_FORGES_RESULT))
+// The whole of a file, read with system calls.
+std::string ReadWhole(const std::string& path) {
+  std::string text;
+  const int fd = open(path.c_str(), O_RDONLY);
+  char buffer[4096];
+  for (ssize_t got; fd >= 0 && (got = read(fd, buffer, sizeof buffer)) > 0;)
+    text.append(buffer, static_cast<size_t>(got));
+  if (fd >= 0) close(fd);
+  return text;
+}
+#endif
+#if defined(FAULT_REPLACES_REPORT) && defined(__linux__)
+// Puts a file of its own in the place of each report file named on its
+// parent's command line (--junit FILE, --trace FILE).
+void ReplaceReports() {
+  const std::string words = ReadWhole("/proc/" + std::to_string(getppid()) + "/cmdline");
+  std::string previous;
+  for (size_t from = 0, end; (end = words.find('\0', from)) != std::string::npos; from = end + 1) {
+    const std::string word = words.substr(from, end - from);
+    if (previous == "--junit" || previous == "--trace") {
+      const std::string forged = word + ".forged";
+      FILE* file = std::fopen(forged.c_str(), "w");
+      if (file != nullptr) {
+        std::fputs("forged\n", file);
+        std::fclose(file);
+        std::rename(forged.c_str(), word.c_str());
+      }
+    }
+    previous = word;
+  }
+}
+#endif
+#if defined(FAULT_FORGES_RESULT) && defined(__linux__)
+// Looks for the run's token wherever a module can read (its command line, its
+// environment) and writes a passing result with it on every descriptor the
+// validator may have given the process, at its end and far beyond it.
+void Forge() {
+  const std::string words = ReadWhole("/proc/self/cmdline") + '\0' + ReadWhole("/proc/self/environ") + '\0';
+  std::string token;
+  for (size_t from = 0, end; (end = words.find('\0', from)) != std::string::npos; from = end + 1) {
+    const std::string word = words.substr(from, end - from);
+    if (word.size() >= 32 &&
+        word.find_first_not_of("0123456789abcdef", word.size() - 32) == std::string::npos)
+      token = word.substr(word.size() - 32);
+  }
+  const std::string line = "\n@qxresult " + token + " pass 0 0 forged\n";
+  for (int fd = 3; fd < 10; ++fd) {
+    if (write(fd, line.data(), line.size()) < 0) continue;
+    if (pwrite(fd, line.data(), line.size(), 64L << 20) < 0) continue;
+  }
+}
+#endif
 
 #ifdef FAULT_LOAD_ABORT
 // Work at load time that fails: the system's loader runs it inside dlopen.
@@ -126,8 +212,25 @@ QXProcessEntry ProcessEntry() {
 
 bool Describe(int32_t index, QXPinProperties* p) {
   static const char* const NAMES[] = {"Voltage", "Vref", "dB"};
+#ifdef FAULT_MANY_PINS
+  // 997 more inputs, each with a name of 200 characters.
+  static std::string names[1000];
+  if (index >= PINS && index < 1000) {
+    names[index] =
+        "Pin " + std::to_string(index) + " " + std::string(195 - std::to_string(index).size(), 'p');
+    p->name = names[index].c_str();
+    p->direction = DR_IN;
+    p->datatype = DT_FLOAT;
+    p->flags = IO_UI_COMMUNICATION;
+    return true;
+  }
+#endif
   if (index < 0 || index >= PINS) return false;
   p->name = NAMES[index];
+#ifdef FAULT_LONG_PIN_NAME
+  static const std::string long_name = "Vref, " + std::string(194, 'v');
+  if (index == VREF) p->name = long_name.c_str();
+#endif
   p->direction = index == DB ? DR_OUT : DR_IN;
   p->datatype = DT_FLOAT;
   p->flags = IO_UI_COMMUNICATION;
@@ -329,6 +432,9 @@ extern "C" QX_EXPORT bool QX_CALL getModuleProperties(int32_t index, QXModulePro
 #endif
   properties->sdk_version = QX_SDK_VERSION;
   if (index != 0) return false;
+#if defined(FAULT_MUTES_OUTPUT) && !defined(_WIN32)
+  Mute();
+#endif
   properties->name = NAME;
   properties->id = ID;
   properties->about = ABOUT;
@@ -350,6 +456,15 @@ extern "C" QX_EXPORT bool QX_CALL getModuleProperties(int32_t index, QXModulePro
 extern "C" QX_EXPORT void* QX_CALL makeModule(int32_t index, int32_t type, qxaudioMaster callback,
                                               QXWord host_data) {
   if (index != 0) return nullptr;
+#if defined(FAULT_ESCAPES) && !defined(_WIN32)
+  Escape();
+#endif
+#if defined(FAULT_FORGES_RESULT) && defined(__linux__)
+  Forge();
+#endif
+#if defined(FAULT_REPLACES_REPORT) && defined(__linux__)
+  ReplaceReports();
+#endif
 #ifdef FAULT_FAKE_RESULT
   // Passes for the validator's own result line on standard output, then ends
   // the process before any check could finish.

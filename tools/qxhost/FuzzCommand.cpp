@@ -20,7 +20,6 @@ FuzzCommand::FuzzCommand(CLI::App& tool)
   app.add_option("--timeout", m_timeout, "time limit of one episode (default 10)")->type_name("SECONDS");
   app.add_flag("--replay", m_replay, "run the one episode of --seed and --steps, saying each step");
   app.add_flag("--run-episode", m_run_episode)->group("");
-  AddChildOptions();
   app.add_option("MODULE", m_options.module, "the module file")->required();
 }
 
@@ -33,9 +32,10 @@ int FuzzCommand::Run(std::ostream& out, std::ostream& err) {
   }
   if (!m_steps.empty()) m_options.steps = static_cast<int>(Whole("--steps", m_steps, 1, 1000000));
   if (!m_timeout.empty()) m_options.timeout = Seconds("--timeout", m_timeout, 86400.0);
-  if (m_run_episode)
-    return Fuzzer::RunEpisode(m_options.module, m_options.seed, m_options.steps, ReportTo(), Token(),
-                              m_replay, out);
+  if (m_run_episode) {
+    if (!IsChildProcess()) throw UsageError("--run-episode is for the processes qxhost fuzz starts");
+    return Fuzzer::RunEpisode(m_options.module, m_options.seed, m_options.steps, Request(), m_replay, out);
+  }
   if (m_replay && !m_options.seed_given) throw UsageError("--replay needs the --seed of the episode");
   Fuzzer fuzzer(m_options, out, err);
   return m_replay ? fuzzer.Replay() : fuzzer.Run();

@@ -1,6 +1,8 @@
 #include "InfoCommand.h"
 
 #include <cstdio>
+#include <iomanip>
+#include <sstream>
 #include <vector>
 
 #include "JsonText.h"
@@ -100,11 +102,12 @@ int InfoCommand::Run(std::ostream& out, std::ostream& err) {
   }
   out << "pins:\n";
   for (const auto& pin : pins) {
-    char line[160];
-    std::snprintf(line, sizeof line, "  %3d  %-12s %-4s %-6s %s\n", pin.index,
-                  TextFormat::Printable(pin.name).c_str(), Direction(pin.direction), DataType(pin.datatype),
-                  Flags(pin.flags).c_str());
-    out << line;
+    // Built as a string: a name of any length stays whole, on its line.
+    std::ostringstream line;
+    line << "  " << std::setw(3) << pin.index << "  " << std::left << std::setw(12)
+         << TextFormat::Printable(pin.name) << " " << std::setw(4) << Direction(pin.direction) << " "
+         << std::setw(6) << DataType(pin.datatype) << " " << Flags(pin.flags) << "\n";
+    out << line.str();
   }
   return OK;
 }

@@ -3,8 +3,10 @@
 #include <CLI/CLI.hpp>
 #include <map>
 #include <memory>
+#include <sstream>
 
 #include "ChildReport.h"
+#include "ChildRequest.h"
 #include "ChildRunner.h"
 #include "FileCheckCommand.h"
 #include "FuzzCommand.h"
@@ -61,7 +63,22 @@ class Help : public CLI::Formatter {
 }  // namespace
 
 int QXHostTool::Run(const std::vector<std::string>& args) {
+  if (args.empty() || args[0] != ChildRequest::OPTION) return RunLine(args, nullptr);
+  ChildRequest request;
+  if (args.size() != 2 || !ChildRequest::Take(args[1], &request)) {
+    m_err << "qxhost: " << ChildRequest::OPTION << " is for the processes qxhost starts itself\n";
+    return USAGE;
+  }
+  return RunLine(request.args, &request);
+}
+
+int QXHostTool::RunLine(const std::vector<std::string>& args, const ChildRequest* request) {
   m_ends_at_once = false;
+  // In a process of its own, an isolated command's answer is gathered here
+  // and sent to the parent whole.
+  std::ostringstream answer_out, answer_err;
+  std::ostream* out = &m_out;
+  std::ostream* err = &m_err;
   CLI::App tool(TOOL_DESCRIPTION, "qxhost");
   const auto help = std::make_shared<Help>();
   tool.formatter(help);
@@ -99,8 +116,8 @@ int QXHostTool::Run(const std::vector<std::string>& args) {
   };
   const auto usage_error = [&](const std::string& problem) {
     ToolCommand* command = chosen();
-    m_err << "qxhost: " << problem << "\n"
-          << "usage: " << (command != nullptr ? command->Usage() : std::string(TOOL_USAGE)) << "\n";
+    *err << "qxhost: " << problem << "\n"
+         << "usage: " << (command != nullptr ? command->Usage() : std::string(TOOL_USAGE)) << "\n";
     return USAGE;
   };
 
@@ -143,37 +160,53 @@ int QXHostTool::Run(const std::vector<std::string>& args) {
   }
   ToolCommand* command = chosen();
   if (command == nullptr) return usage_error("no command");
-  // A process that another qxhost started ends with it.
-  if (command->IsChildProcess()) ChildRunner::EndWithParent();
-  if (m_isolate && command->Isolated()) return RunIsolated(args, *command);
+  if (request != nullptr) {
+    // A process that another qxhost started ends with it, and never starts
+    // another process of its own for the module.
+    command->BeChild(*request);
+    ChildRunner::EndWithParent();
+  } else if (m_isolate && command->Isolated()) {
+    return RunIsolated(args, *command);
+  }
+  const bool answers = request != nullptr && command->Isolated();
+  if (answers) {
+    out = &answer_out;
+    err = &answer_err;
+  }
   int code;
   try {
-    code = command->Run(m_out, m_err);
+    code = command->Run(*out, *err);
   } catch (const ToolCommand::UsageError& e) {
     code = usage_error(e.what());
   }
   m_ends_at_once = command->EndsAtOnce();
   m_out.flush();
   m_err.flush();
-  command->ReportDone(code);
+  if (answers) command->ReportDone(code, answer_out.str(), answer_err.str());
   return code;
 }
 
 int QXHostTool::RunIsolated(const std::vector<std::string>& args, const ToolCommand& command) {
-  const std::string token = ChildReport::NewToken();
-  std::vector<std::string> child = ChildRunner::Launcher();
-  child.push_back(m_program.empty() ? ChildRunner::SelfPath() : m_program);
-  child.insert(child.end(), args.begin(), args.end());
-  for (const char* arg : {"--in-process", "--report-to", ChildRunner::REPORT_CHANNEL, "--token"})
-    child.push_back(arg);
-  child.push_back(token);
+  ChildRequest request;
+  request.token = ChildReport::NewToken();
+  request.args = args;
   ChildRunner::EndChildrenOnSignals();
-  const ChildRunner::Outcome outcome = ChildRunner::Run(child, command.Timeout());
-  int code = FAILED;
-  if (outcome.end == ChildRunner::End::EXITED && ToolCommand::ReadDone(outcome.report, token, &code)) {
-    m_out << outcome.out;
-    m_err << outcome.err;
-    return code;
+  const ChildRunner::Outcome outcome =
+      ChildRunner::Run(ChildRunner::Command(m_program.empty() ? ChildRunner::SelfPath() : m_program),
+                       command.Timeout(), request);
+  ToolCommand::Answer answer;
+  if (outcome.end == ChildRunner::End::EXITED &&
+      ToolCommand::ReadDone(outcome.report, request.token, &answer)) {
+    m_out << answer.out;
+    m_err << answer.err;
+    // What the module printed itself, apart from the answer and escaped (a
+    // failure below names its last line instead).
+    const std::string printed = outcome.out + outcome.err;
+    if (!printed.empty()) {
+      m_err << "qxhost: the module printed:\n" << TextFormat::Printable(printed, true);
+      if (printed.back() != '\n') m_err << "\n";
+    }
+    return answer.code;
   }
   const std::string module = TextFormat::Printable(command.Module());
   std::string why = ChildRunner::Headline(outcome.err);
@@ -188,7 +221,8 @@ int QXHostTool::RunIsolated(const std::vector<std::string>& args, const ToolComm
   m_err << "qxhost: " << module << ": ";
   switch (outcome.end) {
     case ChildRunner::End::EXITED:
-      m_err << "the module ended the process with status " << outcome.code << because;
+      m_err << "the module ended the process with status " << outcome.code << " before qxhost could answer"
+            << because;
       break;
     case ChildRunner::End::SIGNALLED:
       m_err << "the module crashed the process (" << ChildRunner::SignalName(outcome.code) << ")" << because;

@@ -10,6 +10,7 @@
 #include <utility>
 #include <vector>
 
+class ChildRequest;
 class ToolCommand;
 
 class QXHostTool {
@@ -23,14 +24,20 @@ class QXHostTool {
       : m_out(out), m_err(err), m_isolate(isolate), m_program(std::move(program)) {}
   // Runs the command line `args` (without the program's name); answers the
   // exit status.
+  // A process that another qxhost started has ChildRequest::OPTION and a
+  // number for its command line, and takes its command from the request.
   int Run(const std::vector<std::string>& args);
   // Whether the process must end at once after Run, skipping the clean-up at
   // exit (a check's own process).
   bool EndsAtOnce() const { return m_ends_at_once; }
 
  private:
-  // Runs the command line again in a child process with --in-process, and
-  // passes on what it printed; a crash or a hang there is one line here.
+  // Runs the command line `args`; `request` is that of a process another
+  // qxhost started (nullptr otherwise), which runs its command here.
+  int RunLine(const std::vector<std::string>& args, const ChildRequest* request);
+  // Runs the command line again in a child process, which runs it in-process
+  // and sends its answer back whole; the module's own printing is shown
+  // apart, escaped; a crash or a hang there is one line here.
   int RunIsolated(const std::vector<std::string>& args, const ToolCommand& command);
 
   std::ostream& m_out;

@@ -3,7 +3,9 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <iomanip>
 #include <memory>
+#include <sstream>
 #include <utility>
 
 #include "JsonText.h"
@@ -150,10 +152,10 @@ int SetCommand::Run(std::ostream& out, std::ostream& err) {
     out << "set " << TextFormat::Printable(name) << " = "
         << (is_float ? TextFormat::Float(single) : std::to_string(whole)) << "\n";
     for (const auto& pin : pins) {
-      char line[160];
-      std::snprintf(line, sizeof line, "  %3d  %-12s %s\n", pin.index,
-                    TextFormat::Printable(pin.name).c_str(), PinText(*session, pin.index).c_str());
-      out << line;
+      std::ostringstream line;
+      line << "  " << std::setw(3) << pin.index << "  " << std::left << std::setw(12)
+           << TextFormat::Printable(pin.name) << " " << PinText(*session, pin.index) << "\n";
+      out << line.str();
     }
   }
   if (m_json) {

@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <sstream>
 
 #include "ReportChannel.h"
 #include "TextFormat.h"
@@ -23,29 +24,34 @@ void ToolCommand::AddIsolationOptions(double* timeout, bool* in_process) {
   App()->add_flag(
       "--in-process", *in_process,
       "load the module in this process (for a debugger; a crash or hang of the module is qxhost's)");
-  AddChildOptions();
 }
 
-void ToolCommand::AddChildOptions() {
-  App()->add_option("--report-to", m_report_to)->group("");
-  App()->add_option("--token", m_token)->group("");
+// "@qxdone TOKEN CODE OUT-BYTES ERR-BYTES", then both streams' text.
+std::string ToolCommand::DoneText(const std::string& token, const Answer& answer) {
+  // On a line of its own, whatever a module left unfinished on the channel.
+  return "\n@qxdone " + token + " " + std::to_string(answer.code) + " " + std::to_string(answer.out.size()) +
+         " " + std::to_string(answer.err.size()) + "\n" + answer.out + answer.err;
 }
 
-std::string ToolCommand::DoneLine(const std::string& token, int code) {
-  return "@qxdone " + token + " " + std::to_string(code) + "\n";
-}
-
-void ToolCommand::ReportDone(int code) const {
+void ToolCommand::ReportDone(int code, const std::string& out, const std::string& err) const {
   ReportChannel channel;
-  if (m_report_to.empty() || !channel.Open(m_report_to)) return;
-  channel.Write(DoneLine(m_token, code));
+  if (!channel.Open(m_request.results)) return;
+  channel.Write(DoneText(m_request.token, Answer{code, out, err}));
 }
 
-bool ToolCommand::ReadDone(const std::string& report, const std::string& token, int* code) {
+bool ToolCommand::ReadDone(const std::string& report, const std::string& token, Answer* answer) {
   const std::string tag = "@qxdone " + token + " ";
   const size_t at = report.find(tag);
-  if (at == std::string::npos) return false;
-  *code = std::atoi(report.c_str() + at + tag.size());
+  if (at == std::string::npos || report.find(tag, at + 1) != std::string::npos) return false;
+  const size_t line_end = report.find('\n', at);
+  if (line_end == std::string::npos) return false;
+  std::istringstream words(report.substr(at + tag.size(), line_end - at - tag.size()));
+  size_t out_size = 0, err_size = 0;
+  if (!(words >> answer->code >> out_size >> err_size)) return false;
+  const size_t body = line_end + 1;
+  if (report.size() - body < out_size || report.size() - body - out_size < err_size) return false;
+  answer->out = report.substr(body, out_size);
+  answer->err = report.substr(body + out_size, err_size);
   return true;
 }
 

@@ -9,6 +9,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "ChildRequest.h"
 #include "ModuleLibrary.h"
 
 class ToolCommand {
@@ -41,15 +42,23 @@ class ToolCommand {
   virtual bool Isolated() const { return false; }
   virtual std::string Module() const { return ""; }
   virtual double Timeout() const { return 0.0; }
-  // In the process of its own, the command says on the report channel that
-  // it ended by itself, with its exit status: an exit status alone could be
-  // a crash's (a sanitizer's report ends with status 1).
-  void ReportDone(int code) const;
-  // Whether another qxhost started this process (it gave it a report channel).
-  bool IsChildProcess() const { return !m_report_to.empty(); }
-  // The line that says so, and its reading: false if `report` lacks it.
-  static std::string DoneLine(const std::string& token, int code);
-  static bool ReadDone(const std::string& report, const std::string& token, int* code);
+  // In the process of its own, the command sends its whole answer on the
+  // results channel: its exit status (alone it could be a crash's: a
+  // sanitizer's report ends with status 1) and what it printed on each
+  // stream. What the module prints itself goes to the process's own streams.
+  void ReportDone(int code, const std::string& out, const std::string& err) const;
+  // Makes this the command of a process another qxhost started, with the
+  // channels and token of its request.
+  void BeChild(const ChildRequest& request) { m_request = request; }
+  bool IsChildProcess() const { return !m_request.token.empty(); }
+  // The answer as it travels, and its reading: false if `report` lacks it,
+  // holds it cut short, or holds more than one.
+  struct Answer {
+    int code = 0;
+    std::string out, err;
+  };
+  static std::string DoneText(const std::string& token, const Answer& answer);
+  static bool ReadDone(const std::string& report, const std::string& token, Answer* answer);
 
  protected:
   ToolCommand(CLI::App& tool, const char* name, std::string usage, const std::string& description)
@@ -58,14 +67,10 @@ class ToolCommand {
   // Opens a module file as the host does; nothing and one line on `err` if it
   // cannot be used.
   static std::optional<ModuleLibrary> Load(const std::string& path, std::ostream& err);
-  // --timeout and --in-process, for a command that is Isolated, and the
-  // hidden options of its process of its own.
+  // --timeout and --in-process, for a command that is Isolated.
   void AddIsolationOptions(double* timeout, bool* in_process);
-  // The hidden options of a process that another qxhost starts: its report
-  // channel and the run's token.
-  void AddChildOptions();
-  const std::string& ReportTo() const { return m_report_to; }
-  const std::string& Token() const { return m_token; }
+  // The request of a process another qxhost started (empty otherwise).
+  const ChildRequest& Request() const { return m_request; }
   // Options' numbers, strictly: the whole text a number within the range, or
   // a UsageError that names the option and says the range.
   static long long Whole(const std::string& option, const std::string& text, long long min, long long max);
@@ -75,8 +80,7 @@ class ToolCommand {
  private:
   CLI::App* m_app;
   std::string m_usage;
-  std::string m_report_to;  // the report channel of a process of its own, and the run's token
-  std::string m_token;
+  ChildRequest m_request;
 };
 
 #endif  // TOOLS_QXHOST_TOOLCOMMAND_H

@@ -44,7 +44,6 @@ ValidateCommand::ValidateCommand(CLI::App& tool)
                "the run)");
   // A check's own process: started by another qxhost validate, never by hand.
   app.add_option("--run-check", m_run_check)->group("");
-  AddChildOptions();
   app.add_option("MODULE", m_options.modules, "module files")->required();
 }
 
@@ -60,9 +59,10 @@ int ValidateCommand::Run(std::ostream& out, std::ostream& err) {
     m_options.strictness = static_cast<int>(Whole("--strictness", m_strictness, 1, 3));
   if (!m_repeat.empty()) m_options.repeat = static_cast<int>(Whole("--repeat", m_repeat, 1, 1000));
   if (!m_run_check.empty()) {
+    if (!IsChildProcess()) throw UsageError("--run-check is for the processes qxhost validate starts");
     if (m_options.modules.size() != 1) throw UsageError("--run-check takes one MODULE");
     return Validator::RunChild(m_run_check, m_options.modules[0], m_options.seed, m_options.size,
-                               m_options.trace, ReportTo(), Token());
+                               m_options.trace, Request());
   }
   std::vector<const ValidationCheck*> checks;
   std::string error;
