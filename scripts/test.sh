@@ -30,11 +30,53 @@ export CTEST_PARALLEL_LEVEL="${CTEST_PARALLEL_LEVEL:-$(nproc)}"
 stages=("$@")
 ((${#stages[@]})) || stages=(lint debug tsan release i686-linux win64 win32 sdk reproducible win32-run fuzz)
 
+# What the Wine stages need, prepared while the first stages compile: the
+# packages and prefix of the win32-run stage (scripts/setup-win32-run.sh, which
+# that stage runs again and finds done), and the win64 preset's prefix. Most of
+# it is waiting on downloads and disk. Its output goes to a file, shown before
+# the first stage that runs Wine, which waits for it.
+mkdir -p build
+wine_setup_log=build/wine-setup.log
+wine_setup=""
+# A run that stops early still waits for it: an install cut off midway would
+# leave the package manager to be mended by hand.
+end_wine_setup() {
+  [ -n "$wine_setup" ] || return 0
+  echo "waiting for the Wine preparation to end (its log: $wine_setup_log)"
+  wait "$wine_setup" || true
+}
+trap end_wine_setup EXIT
+wait_wine_setup() {
+  [ -n "$wine_setup" ] || return 0
+  local status=0 waited=$SECONDS
+  wait "$wine_setup" || status=$?
+  wine_setup=""
+  echo "--- Wine prepared beside the earlier stages (waited $((SECONDS - waited)) s; exit $status):"
+  cat "$wine_setup_log"
+}
+if [[ " ${stages[*]} " == *" win64 "* || " ${stages[*]} " == *" win32-run "* ]]; then
+  (
+    status=0
+    if [[ " ${stages[*]} " == *" win32-run "* && "${QX_SKIP_WIN32_RUN:-0}" != 1 ]]; then
+      scripts/setup-win32-run.sh || status=$?
+    fi
+    if [[ " ${stages[*]} " == *" win64 "* ]]; then
+      # shellcheck source=scripts/wine-env.sh
+      . scripts/wine-env.sh
+      qx_wine_use "$qx_wine64_prefix"
+      qx_wine_prefix_create || status=$?
+    fi
+    exit "$status"
+  ) </dev/null >"$wine_setup_log" 2>&1 &
+  wine_setup=$!
+fi
+
 failed=()
 skipped=()
 for stage in "${stages[@]}"; do
   echo "=== $stage"
   start=$SECONDS
+  [ "$stage" != win64 ] && [ "$stage" != win32-run ] || wait_wine_setup
   if [ "$stage" = fuzz ]; then
     scripts/fuzz.sh 30 || failed+=("$stage")
   elif [ "$stage" = lint ]; then

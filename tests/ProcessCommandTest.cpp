@@ -19,7 +19,7 @@
 
 namespace {
 
-std::string TempPath(const std::string& name) { return UniqueTempPath("qx-process-test-", name); }
+std::string ProcessTempPath(const std::string& name) { return UniqueTempPath("qx-process-test-", name); }
 
 #if QX_HAVE_SNDFILE
 
@@ -70,14 +70,14 @@ std::string Bytes(const std::string& path) {
 }
 
 TEST(QXHostProcess, TheGainExampleChangesTheLevelByItsPin) {
-  const std::string in = TempPath("sine.wav");
+  const std::string in = ProcessTempPath("sine.wav");
   WriteSine(in, 48000, 1.0, -6.0);
   SF_INFO in_info{};
   const double in_rms = Rms(ReadChannel(in, &in_info));
   std::string first_bytes;
   for (const char* block : {"512", "1", "17", "4096"}) {
     for (const double gain : {-6.0, 3.0}) {
-      const std::string out = TempPath("gain.wav");
+      const std::string out = ProcessTempPath("gain.wav");
       char edit[32];
       std::snprintf(edit, sizeof edit, "Gain (dB)=%g", gain);
       QXHostRun run({"process", "--block-size", block, QXHostRun::Module("Gain.qxm"), in, out, edit});
@@ -108,7 +108,7 @@ TEST(QXHostProcess, TheGainExampleChangesTheLevelByItsPin) {
 // "Gain (dB)" from -6 to 0 dB at 0.5 s: the level of each stretch, away from
 // the 5 ms ramp, and the very sample the ramp starts at, whatever the block size.
 TEST(QXHostProcess, APinChangeInTimeTakesEffectAtItsSample) {
-  const std::string in = TempPath("change.wav"), out = TempPath("change-out.wav");
+  const std::string in = ProcessTempPath("change.wav"), out = ProcessTempPath("change-out.wav");
   WriteSine(in, 48000, 1.0, -6.0);
   SF_INFO in_info{};
   const std::vector<float> input = ReadChannel(in, &in_info);
@@ -141,7 +141,7 @@ TEST(QXHostProcess, APinChangeInTimeTakesEffectAtItsSample) {
 }
 
 TEST(QXHostProcess, ALongFileShowsItsProgressAShortOneDoesNot) {
-  const std::string in = TempPath("long.wav"), out = TempPath("long-out.wav");
+  const std::string in = ProcessTempPath("long.wav"), out = ProcessTempPath("long-out.wav");
   WriteSine(in, 8000, 12.0, -3.0);
   QXHostRun run({"process", QXHostRun::Module("Gain.qxm"), in, out});
   EXPECT_EQ(run.code, 0) << run.err;
@@ -182,8 +182,8 @@ struct Refusal {
 class QXHostProcessRefuses : public ::testing::TestWithParam<Refusal> {};
 
 TEST_P(QXHostProcessRefuses, WithOneLineAndItsStatus) {
-  const std::string in = TempPath("refusal.wav"), stereo = TempPath("stereo.wav"),
-                    out = TempPath("refusal-out.wav");
+  const std::string in = ProcessTempPath("refusal.wav"), stereo = ProcessTempPath("stereo.wav"),
+                    out = ProcessTempPath("refusal-out.wav");
   WriteSine(in, 44100, 0.1, -6.0);
   WriteSine(stereo, 44100, 0.1, -6.0, 2);
   std::vector<std::string> args = {"process"};
@@ -294,7 +294,7 @@ QXHostRun RunIn(const std::string& folder, const std::vector<std::string>& args)
 
 // A folder of its own for each test, emptied at the end.
 struct Folder {
-  explicit Folder(const std::string& name) : path(TempPath(name)) {
+  explicit Folder(const std::string& name) : path(ProcessTempPath(name)) {
     std::filesystem::remove_all(path);
     std::filesystem::create_directories(path);
   }
@@ -457,7 +457,8 @@ TEST(QXHostProcess, ALoadErrorShowsThePathEscaped) {
 #else
 
 TEST(QXHostProcess, SaysItIsNotBuiltIn) {
-  QXHostRun run({"process", QXHostRun::Module("Gain.qxm"), TempPath("in.wav"), TempPath("out.wav")});
+  QXHostRun run(
+      {"process", QXHostRun::Module("Gain.qxm"), ProcessTempPath("in.wav"), ProcessTempPath("out.wav")});
   EXPECT_EQ(run.code, 1);
   EXPECT_NE(run.err.find("qxhost process: not built in: this qxhost was built without libsndfile"),
             std::string::npos)

@@ -82,7 +82,7 @@ std::string ReadFile(const std::string& path) {
   return text.str();
 }
 
-std::string TempPath(const std::string& name) { return UniqueTempPath("qx-validator-test-", name); }
+std::string ValidatorTempPath(const std::string& name) { return UniqueTempPath("qx-validator-test-", name); }
 
 // What a check should report where the expected outcome is `status`: where
 // allocation counting cannot see a module (Windows), the real-time checks skip.
@@ -353,7 +353,7 @@ TEST(Validate, JsonSummaryAgreesWithTheChecksAndTheExitCode) {
 }
 
 TEST(Validate, JunitReportReadsBack) {
-  const std::string path = TempPath("junit.xml");
+  const std::string path = ValidatorTempPath("junit.xml");
   QXHostRun run({"validate", "--junit", path, "--size", "8", "--timeout", kHangLimit,
                  QXHostRun::Module("faulty_hangs.qxm"), QXHostRun::Module("faulty_close_answers_0.qxm"),
                  QXHostRun::Module("no_make_module.qxm")});
@@ -403,7 +403,7 @@ TEST(Validate, JunitReportReadsBack) {
 }
 
 TEST(Validate, TraceHoldsEveryCallInBothDirections) {
-  const std::string path = TempPath("trace.jsonl");
+  const std::string path = ValidatorTempPath("trace.jsonl");
   QXHostRun run({"validate", "--trace", path, "--size", "8", "--include",
                  "factory.records|dsp.lifecycle|callback.gui", QX_PRODUCT});
   ASSERT_EQ(run.code, 0) << run.out << run.err;
@@ -575,7 +575,7 @@ INSTANTIATE_TEST_SUITE_P(
 // the emulator, taken even where the kernel could run the program itself, so
 // that this passing on one machine proves the road every machine takes.
 TEST(Validate, StartsEveryCheckThroughTheLauncher) {
-  const std::string log = TempPath("launches");
+  const std::string log = ValidatorTempPath("launches");
   std::remove(log.c_str());
   const std::string emulator = QX_EMULATOR;
   const char* saved = std::getenv("QXHOST_CHILD_LAUNCHER");
@@ -823,7 +823,7 @@ TEST(Validate, ControlCharactersFromTheModuleOrThePathReachNoTerminal) {
 #else
   // A lone 0x9B and the C1 control U+009B each start a terminal sequence as
   // ESC [ does; DEL deletes.
-  const std::string folder = TempPath(
+  const std::string folder = ValidatorTempPath(
       "escape\x1b[2J\n\x9b"
       "2J\x7f\xc2\x9b"
       "2J");
@@ -913,7 +913,7 @@ TEST(Validate, NoProcessAModuleStartsOutlivesItsCheck) {
   // qxhost runs as this test does (under the same emulator, if any).
   if (!ChildRunner::AdoptsEscapedProcesses())
     GTEST_SKIP() << "this system (an emulator?) cannot adopt processes";
-  const std::string marker = TempPath("escaped-marker");
+  const std::string marker = ValidatorTempPath("escaped-marker");
   std::filesystem::remove(marker);
   const std::string mark = "escapes-" + std::to_string(getpid());
   const std::string module = QXHostRun::Module("faulty_escapes.qxm");
@@ -944,7 +944,7 @@ TEST(Validate, AModuleCannotForgeAResult) {
 // run (read from its parent's command line): found out, exit status 2.
 TEST(Validate, AReportFileReplacedDuringTheRunIsFoundOut) {
   for (const char* option : {"--junit", "--trace"}) {
-    const std::string path = TempPath("replaced-report");
+    const std::string path = ValidatorTempPath("replaced-report");
     QXHostRun run({"validate", option, path, "--include", "dsp.lifecycle",
                    QXHostRun::Module("faulty_replaces_report.qxm")},
                   120);
@@ -979,7 +979,8 @@ TEST(QXHostToolIsolated, TheAnswerArrivesWholeAndApartFromTheModulesOutput) {
       (emulator.empty() ? "" : "QXHOST_CHILD_LAUNCHER=" + emulator + " " + emulator + " ") + QX_QXHOST;
   const std::string many_pins = QXHostRun::Module("faulty_many_pins.qxm");
   for (const std::string& args : {"set " + module + edits, "info " + many_pins, "info --json " + many_pins}) {
-    const std::string isolated = TempPath("isolated-answer"), here = TempPath("in-process-answer");
+    const std::string isolated = ValidatorTempPath("isolated-answer"),
+                      here = ValidatorTempPath("in-process-answer");
     const std::string command = args.substr(0, args.find(' '));
     const ChildRunner::Outcome o =
         ChildRunner::Run({"/bin/sh", "-c",
@@ -1043,7 +1044,7 @@ TEST_P(QXHostToolIsolation, OneLineAndStatus1ForAModuleThatKillsOrStallsItsProce
 std::string Damaged(const std::string& name, const std::function<void(std::string*)>& damage) {
   std::string bytes = ReadFile(QX_PRODUCT);
   damage(&bytes);
-  const std::string path = TempPath(name);
+  const std::string path = ValidatorTempPath(name);
   std::ofstream(path, std::ios::binary) << bytes;
   return path;
 }
@@ -1089,7 +1090,7 @@ TEST(QXHostToolIsolated, ATimeLimitMayBeAFractionOfASecond) {
 }
 
 TEST(Validate, AReportIsNeverWrittenOverAModule) {
-  const std::string folder = TempPath("report-over-module");
+  const std::string folder = ValidatorTempPath("report-over-module");
   std::filesystem::remove_all(folder);
   std::filesystem::create_directories(folder);
   const std::string module = folder + "/m.qxm";

@@ -17,6 +17,7 @@
 #include <mutex>
 
 #include "ChildRunner.h"
+#include "SteadyClock.h"
 #ifdef __linux__
 #include <sys/prctl.h>
 #include <sys/syscall.h>
@@ -24,10 +25,6 @@
 extern char** environ;
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double Since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 // Tells a child started here who its parent is (see EndWithParent).
 const char PARENT_VARIABLE[] = "QXHOST_PARENT_PID";
@@ -278,7 +275,7 @@ bool ChildRunner::Start(const std::vector<std::string>& command, double timeout_
   posix_spawnattr_init(&attributes);
   posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
   posix_spawnattr_setpgroup(&attributes, 0);
-  m_start = Clock::now();
+  m_start = SteadyClock::now();
   pid_t pid = -1;
   std::unique_lock<std::mutex> starting(g_starting);
   const int spawned = posix_spawnp(&pid, argv[0], &actions, &attributes, argv.data(), envp.data());
@@ -323,7 +320,7 @@ bool ChildRunner::Poll(Outcome* outcome) {
   while (waited < 0 && errno == EINTR)
     waited = waitid(P_PID, static_cast<id_t>(m_pid), &info, WEXITED | WNOHANG | WNOWAIT);
   const bool ended = waited == 0 && info.si_pid == m_pid;
-  if (!ended && Since(m_start) <= m_timeout) return false;
+  if (!ended && SecondsSince(m_start) <= m_timeout) return false;
   EndGroup(m_pid);
   int status = 0;
   while (waitpid(m_pid, &status, 0) < 0 && errno == EINTR) {
@@ -339,7 +336,7 @@ bool ChildRunner::Poll(Outcome* outcome) {
   }
   Forget();
   EndAdoptedNow();
-  outcome->seconds = Since(m_start);
+  outcome->seconds = SecondsSince(m_start);
   Collect(outcome);
   return true;
 }

@@ -11,13 +11,10 @@
 #include <thread>
 
 #include "ChildRunner.h"
+#include "SteadyClock.h"
 #include "WideText.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double Since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 // Quotes one argument the way the C runtime splits a command line.
 std::wstring Quote(const std::wstring& arg) {
@@ -181,7 +178,7 @@ bool ChildRunner::Start(const std::vector<std::string>& command, double timeout_
   DWORD failure = 0;
   for (int attempt = 0; attempt < START_ATTEMPTS; ++attempt) {
     if (attempt > 0) std::this_thread::sleep_for(std::chrono::milliseconds(250 * attempt));
-    m_start = Clock::now();
+    m_start = SteadyClock::now();
     // Suspended until it is in its job, so nothing it starts escapes it.
     if (CreateProcessW(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_SUSPENDED, nullptr, nullptr,
                        &startup, &process)) {
@@ -230,7 +227,7 @@ bool ChildRunner::Poll(Outcome* outcome) {
     return true;
   }
   Drain();
-  const bool late = Since(m_start) > m_timeout;
+  const bool late = SecondsSince(m_start) > m_timeout;
   if (WaitForSingleObject(m_process, 0) == WAIT_TIMEOUT) {
     if (!late) return false;
     TerminateProcess(m_process, 1);
@@ -244,7 +241,7 @@ bool ChildRunner::Poll(Outcome* outcome) {
     outcome->code = static_cast<long>(code);
   }
   Forget();
-  outcome->seconds = Since(m_start);
+  outcome->seconds = SecondsSince(m_start);
   Collect(outcome);
   return true;
 }

@@ -12,16 +12,9 @@
 #include "FuzzEpisode.h"
 #include "ReportChannel.h"
 #include "RunDefaults.h"
+#include "SteadyClock.h"
 #include "TextFormat.h"
 #include "TraceWriter.h"
-
-namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double Since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
-
-}  // namespace
 
 Fuzzer::Fuzzer(Options options, std::ostream& out, std::ostream& err)
     : m_options(std::move(options)),
@@ -84,7 +77,7 @@ int Fuzzer::Replay() {
 
 int Fuzzer::Run() {
   ChildRunner::EndChildrenOnSignals();
-  const auto start = Clock::now();
+  const auto start = SteadyClock::now();
   m_out << "fuzz " << TextFormat::Printable(m_options.module) << " (seed " << m_options.seed << ", "
         << m_options.steps << " steps an episode, "
         << TextFormat::Float(static_cast<float>(m_options.duration)) << " s, " << m_options.jobs
@@ -98,8 +91,8 @@ int Fuzzer::Run() {
   bool found = false, unusable = false;
   uint64_t found_seed = 0;
   CheckResult finding;
-  while (!running.empty() || (!found && !unusable && Since(start) < m_options.duration)) {
-    while (!found && !unusable && Since(start) < m_options.duration &&
+  while (!running.empty() || (!found && !unusable && SecondsSince(start) < m_options.duration)) {
+    while (!found && !unusable && SecondsSince(start) < m_options.duration &&
            running.size() < static_cast<size_t>(m_options.jobs)) {
       running.push_back(std::make_unique<Running>());
       running.back()->seed = next++;
@@ -155,7 +148,7 @@ int Fuzzer::Run() {
   std::snprintf(summary, sizeof summary, "fuzz: %llu episodes, %llu steps, %d finding%s (%.1f s)\n",
                 static_cast<unsigned long long>(episodes),
                 static_cast<unsigned long long>(episodes) * static_cast<unsigned long long>(m_options.steps),
-                found ? 1 : 0, found ? "" : "s", Since(start));
+                found ? 1 : 0, found ? "" : "s", SecondsSince(start));
   m_out << summary;
   return found ? FOUND : CLEAN;
 }

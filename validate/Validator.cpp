@@ -16,6 +16,7 @@
 #include "FilePath.h"
 #include "ReportChannel.h"
 #include "RunDefaults.h"
+#include "SteadyClock.h"
 #include "TextFormat.h"
 #include "TraceWriter.h"
 #include "ValidationReport.h"
@@ -24,10 +25,6 @@ namespace {
 
 const char EXPORTS_CHECK[] = "loading.exports";
 const char LOADING_GROUP[] = "loading.";
-
-using Clock = std::chrono::steady_clock;
-
-double Since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
 
 CheckResult Crash(const std::string& text) {
   CheckResult result = CheckResult::Fail(text);
@@ -152,11 +149,11 @@ CheckResult Validator::RunOne(const ValidationCheck& check, const std::string& m
   if (!m_options.in_process)
     return Classify(ChildRunner::Run(ChildRunner::Command(m_options.program), m_options.timeout,
                                      Request(check, module, seed)));
-  const auto began = Clock::now();
+  const auto began = SteadyClock::now();
   trace->Start(check.name, module);
   CheckContext context(module, seed, m_options.size, trace);
   CheckResult result = RunHere(check, context);
-  result.seconds = Since(began);
+  result.seconds = SecondsSince(began);
   return result;
 }
 
@@ -335,7 +332,7 @@ void Validator::RunRound(const std::string& path, uint64_t seed, TraceWriter* tr
 }
 
 int Validator::Run() {
-  const auto start = Clock::now();
+  const auto start = SteadyClock::now();
   RunDefaults::Fill(&m_options);
   m_token = ChildReport::NewToken();
   // Every path as a file before any module is loaded: a module that changes
@@ -383,7 +380,7 @@ int Validator::Run() {
                            0
                        ? FAILED
                        : ALL_PASSED;
-  const double seconds = Since(start);
+  const double seconds = SecondsSince(start);
   if (!any_loadable) m_err << "qxhost: no loadable module\n";
   if (m_options.json) report.WriteJson(m_out, code, seconds);
   (m_options.json ? m_err : m_out) << report.Summary(seconds);
