@@ -12,7 +12,10 @@
 #include <thread>
 #include <vector>
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <process.h>
+#include <windows.h>
+#else
 #include <unistd.h>
 #endif
 
@@ -190,6 +193,40 @@ TEST(ChildRunner, AMissingProgramFailsAtOnceAndAPresentOneRuns) {
   EXPECT_EQ(present.end, ChildRunner::End::EXITED) << present.error;
   EXPECT_EQ(present.code, 0);
   EXPECT_NE(present.out.find("AMissingProgramFailsAtOnceAndAPresentOneRuns"), std::string::npos);
+}
+
+// Whether the file `path` appears within four seconds.
+bool Appears(const std::string& path) {
+  for (int i = 0; i < 40; ++i) {
+    if (std::ifstream(path).good()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  }
+  return false;
+}
+
+// A child that starts a process and ends at once: that process, which would
+// have created a file two seconds later, ends with the child (its job). The
+// same program started outside a child's job does leave its process behind.
+TEST(ChildRunner, WhatTheChildStartedEndsWithIt) {
+  const std::string marker = ::testing::TempDir() + "qx-child-runner-descendant-" + std::to_string(_getpid());
+  std::remove(marker.c_str());
+  const ChildRunner::Outcome o = ChildRunner::Run({QX_LEAVES_DESCENDANT, marker}, 30);
+  EXPECT_EQ(o.end, ChildRunner::End::EXITED) << o.error;
+  EXPECT_EQ(o.code, 0) << "the child could not start its process";
+  EXPECT_FALSE(Appears(marker)) << "a process the child started outlived it";
+  std::remove(marker.c_str());
+
+  std::string command = std::string("\"") + QX_LEAVES_DESCENDANT + "\" \"" + marker + "\"";
+  STARTUPINFOA startup{};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process{};
+  ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                             &process));
+  WaitForSingleObject(process.hProcess, INFINITE);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  EXPECT_TRUE(Appears(marker)) << "without a child's job, the process is left behind and creates the file";
+  std::remove(marker.c_str());
 }
 #endif
 
