@@ -139,10 +139,15 @@ long ParentOf(const char* pid) {
   return parent;
 }
 
+// Whether this process is a subreaper, so that orphans of its descendants
+// come to it; read by the signal handler.
+std::atomic<bool> g_adopts{false};
+
 // Ends every process this one adopted as a subreaper (a descendant of a
 // child that left the child's group), and what those started in turn, which
 // come back to it as they are ended. Signal-safe: system calls and the stack.
 void EndAdopted() {
+  if (!g_adopts.load()) return;
   const long self = getpid();
   for (int round = 0; round < 1000; ++round) {
     const int dir = open("/proc", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
@@ -173,6 +178,7 @@ void EndAdopted() {
 
 bool AdoptOrphans() {
   static const bool adopts = prctl(PR_SET_CHILD_SUBREAPER, 1) == 0;
+  g_adopts.store(adopts);
   return adopts;
 }
 

@@ -39,23 +39,46 @@ std::string Blocks(const std::vector<int32_t>& sizes) {
   return "block size changing between blocks";
 }
 
-// One instance through one run: made, described, opened, told the format,
-// then the signal block by block with the host's events. Its outputs, or a
-// failure in `failure`.
-// `output_ids`: the output pins' ids, in the order of the outputs.
-std::vector<std::vector<float>> OneRun(CheckContext& context, int32_t pin_count, float rate,
-                                       const std::vector<int32_t>& sizes, CheckResult* failure, bool* usable,
-                                       std::vector<int32_t>* output_ids) {
+// One run in flight while it lasts: a crash names it.
+class RunInFlight {
+ public:
+  RunInFlight(TraceWriter* trace, const std::string& text) : m_trace(trace) {
+    if (m_trace != nullptr) m_trace->BeginPart(text);
+  }
+  ~RunInFlight() {
+    if (m_trace != nullptr) m_trace->EndPart();
+  }
+  RunInFlight(const RunInFlight&) = delete;
+  RunInFlight& operator=(const RunInFlight&) = delete;
+
+ private:
+  TraceWriter* m_trace;
+};
+
+// What one run gave: the outputs, or the first rule it broke.
+struct RunOutcome {
+  bool usable = false;              // the module made a DSP instance to run
+  std::vector<int32_t> output_ids;  // the output pins' ids, in the order of `outputs`
   std::vector<std::vector<float>> outputs;
+  CheckResult failure;
+  bool wrote_input = false;  // `failure` is a write to an input buffer
+};
+
+// One instance through one run: made, described, opened, told the format,
+// then the signal block by block with the host's events.
+RunOutcome OneRun(CheckContext& context, int32_t pin_count, float rate, const std::vector<int32_t>& sizes) {
+  RunOutcome run;
+  const RunInFlight in_flight(context.Trace(), "the run " + Format(rate, Blocks(sizes)));
+  std::vector<std::vector<float>>& outputs = run.outputs;
   HostHarness harness(context.MakeModuleExport(), context.Trace());
   const int dsp = harness.MakeDsp(pin_count, true, DspHost::MAX_BLOCK);
-  *usable = dsp >= 0 && harness.IsLive(dsp);
-  if (!*usable) return outputs;
+  run.usable = dsp >= 0 && harness.IsLive(dsp);
+  if (!run.usable) return run;
   DspHost& host = harness.Dsp(dsp);
   host.Describe();
   host.WatchOutputs(true);
   const Layout layout = FindLayout(host);
-  *output_ids = layout.outputs;
+  run.output_ids = layout.outputs;
   host.Open();
 
   std::vector<std::vector<float>> inputs(layout.inputs.size(), std::vector<float>(ProcessFormats::LENGTH));
@@ -87,29 +110,30 @@ std::vector<std::vector<float>> OneRun(CheckContext& context, int32_t pin_count,
     done += count;
   }
   if (host.InputWrites() > 0) {
-    *failure = CheckResult::Fail(host.FirstInputWrite() + " " + Format(rate, Blocks(sizes)),
-                                 "the input buffers as the host wrote them (in a modular host, the output "
-                                 "of the module upstream, which others read too)",
-                                 std::to_string(host.InputWrites()) + " process calls that wrote one");
-    return outputs;
+    run.wrote_input = true;
+    run.failure = CheckResult::Fail(host.FirstInputWrite() + " " + Format(rate, Blocks(sizes)),
+                                    "the input buffers as the host wrote them (in a modular host, the output "
+                                    "of the module upstream, which others read too)",
+                                    std::to_string(host.InputWrites()) + " process calls that wrote one");
+    return run;
   }
   if (host.StrayWrites() > 0) {
-    *failure = CheckResult::Fail(host.FirstStrayWrite() + " " + Format(rate, Blocks(sizes)),
-                                 "writes only within [offset, offset + count) of an output buffer",
-                                 std::to_string(host.StrayWrites()) + " writes elsewhere");
-    return outputs;
+    run.failure = CheckResult::Fail(host.FirstStrayWrite() + " " + Format(rate, Blocks(sizes)),
+                                    "writes only within [offset, offset + count) of an output buffer",
+                                    std::to_string(host.StrayWrites()) + " writes elsewhere");
+    return run;
   }
   for (size_t k = 0; k < outputs.size(); ++k) {
     for (size_t n = 0; n < outputs[k].size(); ++n) {
       if (std::isfinite(outputs[k][n])) continue;
-      *failure = CheckResult::Fail("output pin " + std::to_string(layout.outputs[k]) + " sample " +
-                                       std::to_string(n) + " " + Format(rate, Blocks(sizes)),
-                                   "finite output for finite input", TextFormat::Float(outputs[k][n]));
-      return outputs;
+      run.failure = CheckResult::Fail("output pin " + std::to_string(layout.outputs[k]) + " sample " +
+                                          std::to_string(n) + " " + Format(rate, Blocks(sizes)),
+                                      "finite output for finite input", TextFormat::Float(outputs[k][n]));
+      return run;
     }
   }
   harness.Close(dsp);
-  return outputs;
+  return run;
 }
 
 }  // namespace
@@ -128,13 +152,10 @@ CheckResult ProcessFormats::RunInputBuffers(CheckContext& context) {
   CheckResult result;
   std::vector<CheckContext::Pin> pins;
   if (!context.Prepare(&pins, &result)) return result;
-  CheckResult failure;
-  bool usable = false;
-  std::vector<int32_t> ids;
-  OneRun(context, PinDescription::DspCount(pins), 44100.0f, {17}, &failure, &usable, &ids);
-  if (!usable) return CheckResult::Skip("makeModule(0, 1) gives no usable DSP instance");
+  RunOutcome run = OneRun(context, PinDescription::DspCount(pins), 44100.0f, {17});
+  if (!run.usable) return CheckResult::Skip("makeModule(0, 1) gives no usable DSP instance");
   // Only this check's own rule: the others are dsp.process-formats'.
-  if (failure.Failed() && failure.message.find(" wrote input pin ") != std::string::npos) return failure;
+  if (run.wrote_input) return run.failure;
   return CheckResult::Pass();
 }
 
@@ -201,13 +222,11 @@ CheckResult ProcessFormats::Run(CheckContext& context) {
     std::vector<std::vector<float>> reference;
     std::string reference_name;
     for (const std::vector<int32_t>& sizes : runs) {
-      CheckResult failure;
-      bool usable = false;
-      std::vector<int32_t> ids;
-      const std::vector<std::vector<float>> got =
-          OneRun(context, pin_count, rate, sizes, &failure, &usable, &ids);
-      if (!usable) return CheckResult::Skip("makeModule(0, 1) gives no usable DSP instance");
-      if (failure.Failed()) return failure;
+      RunOutcome run = OneRun(context, pin_count, rate, sizes);
+      if (!run.usable) return CheckResult::Skip("makeModule(0, 1) gives no usable DSP instance");
+      if (run.failure.Failed()) return run.failure;
+      const std::vector<std::vector<float>>& got = run.outputs;
+      const std::vector<int32_t>& ids = run.output_ids;
       if (reference_name.empty()) {
         reference = got;
         reference_name = Blocks(sizes);
