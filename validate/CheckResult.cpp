@@ -4,8 +4,10 @@ namespace {
 const struct {
   CheckStatus status;
   const char* name;
-} NAMES[] = {{CheckStatus::PASS, "pass"}, {CheckStatus::WARN, "warn"},   {CheckStatus::SKIP, "skip"},
-             {CheckStatus::FAIL, "fail"}, {CheckStatus::CRASH, "crash"}, {CheckStatus::TIMEOUT, "timeout"}};
+} NAMES[] = {{CheckStatus::PASS, "pass"},      {CheckStatus::WARN, "warn"},
+             {CheckStatus::SKIP, "skip"},      {CheckStatus::INAPPLICABLE, "inapplicable"},
+             {CheckStatus::FAIL, "fail"},      {CheckStatus::CRASH, "crash"},
+             {CheckStatus::TIMEOUT, "timeout"}};
 }  // namespace
 
 const char* CheckResult::StatusName(CheckStatus status) {

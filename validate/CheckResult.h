@@ -7,11 +7,12 @@
 
 enum class CheckStatus {
   PASS,
-  WARN,    // passed, with a remark the author should read
-  SKIP,    // does not apply to this module, or cannot be measured here
-  FAIL,    // the module broke a rule; the message names the call, what was expected and what came
-  CRASH,   // the check's process died: a signal, an exception or an exit without a result
-  TIMEOUT  // the check's process gave no result within the time limit
+  WARN,          // passed, with a remark the author should read
+  SKIP,          // cannot be measured here, or with what the module gave
+  INAPPLICABLE,  // asks what this module has no part of (in --json with the reason; not in the text report)
+  FAIL,          // the module broke a rule; the message names the call, what was expected and what came
+  CRASH,         // the check's process died: a signal, an exception or an exit without a result
+  TIMEOUT        // the check's process gave no result within the time limit
 };
 
 struct CheckResult {
@@ -29,6 +30,8 @@ struct CheckResult {
   static CheckResult Pass(std::string text = "") { return Make(CheckStatus::PASS, std::move(text)); }
   static CheckResult Warn(std::string text) { return Make(CheckStatus::WARN, std::move(text)); }
   static CheckResult Skip(std::string text) { return Make(CheckStatus::SKIP, std::move(text)); }
+  // `why`: what the module lacks.
+  static CheckResult Inapplicable(std::string why) { return Make(CheckStatus::INAPPLICABLE, std::move(why)); }
   static CheckResult Fail(std::string text) { return Make(CheckStatus::FAIL, std::move(text)); }
   // "CALL: expected EXPECTED, got GOT"
   static CheckResult Fail(const std::string& call, const std::string& expected, const std::string& got) {
@@ -39,7 +42,7 @@ struct CheckResult {
     return status == CheckStatus::FAIL || status == CheckStatus::CRASH || status == CheckStatus::TIMEOUT;
   }
 
-  // "pass", "warn", "skip", "fail", "crash", "timeout", and back.
+  // "pass", "warn", "skip", "inapplicable", "fail", "crash", "timeout", and back.
   static const char* StatusName(CheckStatus status);
   static bool ParseStatus(const std::string& name, CheckStatus* status);
 

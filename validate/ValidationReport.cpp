@@ -9,8 +9,9 @@
 
 namespace {
 
-const CheckStatus STATUSES[] = {CheckStatus::PASS, CheckStatus::WARN,  CheckStatus::SKIP,
-                                CheckStatus::FAIL, CheckStatus::CRASH, CheckStatus::TIMEOUT};
+const CheckStatus STATUSES[] = {CheckStatus::PASS,         CheckStatus::WARN, CheckStatus::SKIP,
+                                CheckStatus::INAPPLICABLE, CheckStatus::FAIL, CheckStatus::CRASH,
+                                CheckStatus::TIMEOUT};
 
 // Durations in JSON, to the millisecond.
 double Milliseconds(double seconds) { return std::round(seconds * 1000.0) / 1000.0; }
@@ -60,10 +61,13 @@ int ValidationReport::Count(CheckStatus status) const {
 int ValidationReport::Total() const {
   int count = 0;
   for (const Module& m : m_modules) count += static_cast<int>(m.entries.size());
-  return count;
+  return count - Count(CheckStatus::INAPPLICABLE);
 }
 
+bool ValidationReport::Listed(const Entry& entry) { return entry.result.status != CheckStatus::INAPPLICABLE; }
+
 std::string ValidationReport::Line(const Entry& entry) const {
+  if (!Listed(entry)) return "";
   char head[96];
   std::snprintf(head, sizeof head, "  %-8s %-26s", CheckResult::StatusName(entry.result.status),
                 entry.check.c_str());
@@ -180,18 +184,21 @@ std::string ValidationReport::Junit(double seconds) const {
       << Seconds(seconds) << "\">\n";
   for (const Module& module : m_modules) {
     int module_failures = 0, module_errors = 0, module_skipped = 0;
+    int module_tests = 0;
     double module_seconds = 0.0;
     for (const Entry& e : module.entries) {
+      module_tests += Listed(e) ? 1 : 0;
       module_failures += e.result.status == CheckStatus::FAIL;
       module_errors += e.result.status == CheckStatus::CRASH || e.result.status == CheckStatus::TIMEOUT;
       module_skipped += e.result.status == CheckStatus::SKIP;
       module_seconds += e.result.seconds;
     }
-    out << "  <testsuite name=\"" << XmlText(module.path, true) << "\" tests=\"" << module.entries.size()
+    out << "  <testsuite name=\"" << XmlText(module.path, true) << "\" tests=\"" << module_tests
         << "\" failures=\"" << module_failures << "\" errors=\"" << module_errors << "\" skipped=\""
         << module_skipped << "\" time=\"" << Seconds(module_seconds) << "\">\n"
         << "    <properties><property name=\"seed\" value=\"" << m_seed << "\"/></properties>\n";
     for (const Entry& e : module.entries) {
+      if (!Listed(e)) continue;
       const CheckResult& r = e.result;
       out << "    <testcase classname=\"" << XmlText(module.path, true) << "\" name=\"" << XmlText(e.check)
           << "\" time=\"" << Seconds(r.seconds) << "\"";

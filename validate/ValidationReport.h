@@ -33,11 +33,15 @@ class ValidationReport {
   const std::vector<Module>& Modules() const { return m_modules; }
   // How many checks ended with `status`, over all modules.
   int Count(CheckStatus status) const;
+  // How many checks applied to their module: the others (inapplicable) are
+  // in the JSON report alone, with the reason.
   int Total() const;
+  static bool Listed(const Entry& entry);
 
   // "  fail     dsp.lifecycle   DSP_OP_CLOSE: expected 1, got 0 [seed N]", a
   // line for each further failure, then the check's output, indented, if it
-  // failed; control characters escaped.
+  // failed; control characters escaped. Nothing for a check that does not
+  // apply.
   std::string Line(const Entry& entry) const;
   // The one line that ends every run.
   std::string Summary(double seconds) const;

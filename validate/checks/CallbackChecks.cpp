@@ -52,7 +52,7 @@ CheckResult CallbackChecks::Gui(CheckContext& context) {
   CheckResult result;
   std::vector<CheckContext::Pin> pins;
   if (!context.Prepare(&pins, &result)) return result;
-  if (pins.empty()) return CheckResult::Skip("the module has no pins to edit");
+  if (pins.empty()) return CheckResult::Inapplicable("the module has no pins to edit");
   HostHarness harness(context.MakeModuleExport(), context.Trace());
   std::vector<float> start;
   for (size_t i = 0; i < pins.size(); ++i) start.push_back(GuiChecks::RandomValue(context.Random()));

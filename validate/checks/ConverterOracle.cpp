@@ -48,8 +48,8 @@ CheckResult ConverterOracle::Run(CheckContext& context) {
   // Only the converter, known by its id, whatever any other module can make.
   const char* module_id = context.Properties().id;
   if (module_id == nullptr || std::strncmp(module_id, CONVERTER_ID, sizeof CONVERTER_ID) != 0)
-    return CheckResult::Skip("not the level converter: id " +
-                             TextFormat::Printable(TextFormat::Quoted(module_id, 64)));
+    return CheckResult::Inapplicable("not the level converter: id " +
+                                     TextFormat::Printable(TextFormat::Quoted(module_id, 64)));
   std::vector<CheckContext::Pin> pins;
   if (!context.DescribePins(&pins, &result)) return result;
   const std::string wrong = WrongPins(pins);

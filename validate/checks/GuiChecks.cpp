@@ -223,7 +223,7 @@ CheckResult GuiChecks::Storm(CheckContext& context) {
   CheckResult result;
   Pins pins;
   if (!context.Prepare(&pins, &result)) return result;
-  if (pins.empty()) return CheckResult::Skip("the module has no pins to edit");
+  if (pins.empty()) return CheckResult::Inapplicable("the module has no pins to edit");
   // Room for every pin to be read and written a few times, and an echo of each.
   const uint64_t bound = 16 + 8 * static_cast<uint64_t>(pins.size());
   std::string remark;
@@ -271,7 +271,7 @@ CheckResult GuiChecks::Interleaved(CheckContext& context) {
   CheckResult result;
   Pins pins;
   if (!context.Prepare(&pins, &result)) return result;
-  if (pins.empty()) return CheckResult::Skip("the module has no pins to edit");
+  if (pins.empty()) return CheckResult::Inapplicable("the module has no pins to edit");
   const int count = 4 + context.Size() / 4;
   const std::vector<float> start_a = RandomStart(context.Random(), pins.size());
   const std::vector<float> start_b = RandomStart(context.Random(), pins.size());
@@ -318,7 +318,7 @@ CheckResult GuiChecks::Deterministic(CheckContext& context) {
   CheckResult result;
   Pins pins;
   if (!context.Prepare(&pins, &result)) return result;
-  if (pins.empty()) return CheckResult::Skip("the module has no pins to edit");
+  if (pins.empty()) return CheckResult::Inapplicable("the module has no pins to edit");
   const size_t first_pins = pins.size() < 8 ? pins.size() : 8;
   const int count = 2 + context.Size() / static_cast<int>(4 * first_pins);
   HostHarness harness(context.MakeModuleExport(), context.Trace());

@@ -25,7 +25,7 @@ CheckResult RealtimeChecks::Gui(CheckContext& context) {
   if (!context.Prepare(&pins, &result)) return result;
   std::string why_not;
   if (!AllocationCounter::Available(&why_not)) return CheckResult::Skip(why_not);
-  if (pins.empty()) return CheckResult::Skip("the module has no pins to edit");
+  if (pins.empty()) return CheckResult::Inapplicable("the module has no pins to edit");
   HostHarness harness(context.MakeModuleExport(), context.Trace());
   // No echo: the deferred echo's queue is the host's allocation, not the module's.
   std::vector<float> start;
