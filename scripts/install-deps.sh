@@ -4,7 +4,7 @@ set -euo pipefail
 
 packages=(cmake ninja-build g++ clang lld libclang-rt-14-dev libgtest-dev googletest libsndfile1-dev
           libbenchmark-dev g++-multilib qemu-user g++-mingw-w64-i686 g++-mingw-w64-x86-64
-          binutils-mingw-w64-i686 wine64 zip ccache
+          binutils-mingw-w64-i686 wine64 zip ccache valgrind gdb
           nlohmann-json3-dev libcli11-dev librapidxml-dev python3 clang-format clang-tidy)
 missing=()
 for p in "${packages[@]}"; do

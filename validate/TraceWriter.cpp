@@ -127,10 +127,8 @@ void TraceWriter::Describe(const Entry& e, char* text, size_t size) {
   }
 }
 
-void TraceWriter::Mark(bool begin, const Entry* entry) {
+void TraceWriter::Mark(bool begin, const char* text) {
   if (m_channel == nullptr) return;
-  char text[200] = "";
-  if (entry != nullptr) Describe(*entry, text, sizeof text);
   char line[320];
   m_channel->Write(line, ChildReport::CallLine(line, sizeof line, begin, m_open_calls, text));
 }
@@ -138,7 +136,11 @@ void TraceWriter::Mark(bool begin, const Entry* entry) {
 void TraceWriter::Begin(Entry* entry) {
   entry->seq = ++m_seq;
   entry->time = m_file != nullptr ? Now() : 0.0;
-  Mark(true, entry);
+  if (m_channel != nullptr) {
+    char text[200];
+    Describe(*entry, text, sizeof text);
+    Mark(true, text);
+  }
   ++m_open_calls;
   if (m_file == nullptr) return;
   Json line = Line(*entry);
@@ -149,9 +151,19 @@ void TraceWriter::Begin(Entry* entry) {
 
 void TraceWriter::End(const Entry& entry) {
   if (m_open_calls > 0) --m_open_calls;
-  Mark(false, nullptr);
+  Mark(false, "");
   if (m_file == nullptr) return;
   Write(Line(entry));
+}
+
+void TraceWriter::BeginPart(const std::string& text) {
+  Mark(true, text.c_str());
+  ++m_open_calls;
+}
+
+void TraceWriter::EndPart() {
+  if (m_open_calls > 0) --m_open_calls;
+  Mark(false, "");
 }
 
 Json TraceWriter::Line(const Entry& e) const {

@@ -79,6 +79,11 @@ class TraceWriter {
   void Begin(Entry* entry);
   // After the call: writes it with its result.
   void End(const Entry& entry);
+  // A stretch of a check (one run of dsp.process-formats...) in flight: a
+  // crash inside it names it, after the call it crashed in. `text` says what
+  // it is ("the run at 22050 Hz, block size 512").
+  void BeginPart(const std::string& text);
+  void EndPart();
   static double Now();
   // What the call is, in the validator's messages: "DSP_OP_OPEN (index 0,
   // value 0)", "process_entry (offset 0, count 64)"... Allocates nothing.
@@ -90,7 +95,7 @@ class TraceWriter {
  private:
   // The call as a JSON object, its result included.
   Json Line(const Entry& entry) const;
-  void Mark(bool begin, const Entry* entry);
+  void Mark(bool begin, const char* text);
   // Writes one line and flushes it; the first failure is kept.
   void Write(const Json& line);
 

@@ -14,6 +14,7 @@
 #include "ChildReport.h"
 #include "ChildRunner.h"
 #include "FilePath.h"
+#include "MemoryChecker.h"
 #include "ReportChannel.h"
 #include "RunDefaults.h"
 #include "SteadyClock.h"
@@ -115,8 +116,8 @@ int Validator::RunChild(const std::string& name, const std::string& module, uint
   return trace.Failed() ? TRACE_NOT_WRITTEN : ALL_PASSED;
 }
 
-ChildRequest Validator::Request(const ValidationCheck& check, const std::string& module,
-                                uint64_t seed) const {
+ChildRequest Validator::Request(const ValidationCheck& check, const std::string& module, uint64_t seed,
+                                bool traced) const {
   ChildRequest request;
   request.token = m_token;
   request.args = {"validate",
@@ -126,7 +127,7 @@ ChildRequest Validator::Request(const ValidationCheck& check, const std::string&
                   std::to_string(seed),
                   "--size",
                   std::to_string(m_options.size)};
-  if (!m_trace_path.empty()) {
+  if (traced && !m_trace_path.empty()) {
     request.args.push_back("--trace");
     request.args.push_back(m_trace_path);
   }
@@ -144,11 +145,27 @@ CheckResult Validator::Classify(const ChildRunner::Outcome& outcome) {
   return result;
 }
 
+CheckResult Validator::Explained(const ValidationCheck& check, const std::string& module, uint64_t seed,
+                                 CheckResult result) const {
+  if (result.status != CheckStatus::CRASH) return result;
+  std::vector<std::string> command = MemoryChecker::Command();
+  if (command.empty()) return result;
+  command.push_back(m_options.program);
+  // Slower under the checker: a generous limit. The run's trace is not written again.
+  const ChildRunner::Outcome again =
+      ChildRunner::Run(command, std::max(60.0, 20 * m_options.timeout), Request(check, module, seed, false));
+  const std::string error = MemoryChecker::FirstError(again.err);
+  result.message += error.empty() ? "\nrun again under " + command[0] + ": no memory error found"
+                                  : "\nits first memory error, run again under " + command[0] + ":\n" + error;
+  return result;
+}
+
 CheckResult Validator::RunOne(const ValidationCheck& check, const std::string& module, uint64_t seed,
                               TraceWriter* trace) {
   if (!m_options.in_process)
-    return Classify(ChildRunner::Run(ChildRunner::Command(m_options.program), m_options.timeout,
-                                     Request(check, module, seed)));
+    return Explained(check, module, seed,
+                     Classify(ChildRunner::Run(ChildRunner::Command(m_options.program), m_options.timeout,
+                                               Request(check, module, seed))));
   const auto began = SteadyClock::now();
   trace->Start(check.name, module);
   CheckContext context(module, seed, m_options.size, trace);
@@ -202,7 +219,8 @@ std::string Validator::RunPhase(const std::vector<const ValidationCheck*>& check
       ChildRunner::Outcome outcome;
       if ((*it)->runner.Poll(&outcome)) {
         const size_t index = (*it)->index;
-        results[index] = std::make_unique<CheckResult>(Classify(outcome));
+        results[index] =
+            std::make_unique<CheckResult>(Explained(*checks[index], module, seed, Classify(outcome)));
         note(*checks[index], *results[index]);
         it = running.erase(it);
         progress = true;

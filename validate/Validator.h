@@ -76,10 +76,15 @@ class Validator {
  private:
   using Record = std::function<void(const ValidationCheck&, const CheckResult&)>;
 
-  // What a check's process is asked to do.
-  ChildRequest Request(const ValidationCheck& check, const std::string& module, uint64_t seed) const;
+  // What a check's process is asked to do; `traced`: with the run's trace.
+  ChildRequest Request(const ValidationCheck& check, const std::string& module, uint64_t seed,
+                       bool traced = true) const;
   // What a child's end says about its check; notes a trace it could not write.
   CheckResult Classify(const ChildRunner::Outcome& outcome);
+  // A crash's result with the first error of the memory checker (MemoryChecker)
+  // that ran the check once more, where there is one.
+  CheckResult Explained(const ValidationCheck& check, const std::string& module, uint64_t seed,
+                        CheckResult result) const;
   CheckResult RunOne(const ValidationCheck& check, const std::string& module, uint64_t seed,
                      TraceWriter* trace);
   // Runs `checks` on `module`, up to `jobs` at a time, and hands each result

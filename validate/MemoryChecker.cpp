@@ -1,0 +1,84 @@
+#include "MemoryChecker.h"
+
+#include <cstdlib>
+#include <sstream>
+
+#include "ChildRunner.h"
+
+#ifndef _WIN32
+#include <unistd.h>
+#endif
+
+namespace {
+
+// Whether this program carries a sanitizer's run time.
+bool Sanitized() {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  return true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
+  return true;
+#else
+  return false;
+#endif
+#else
+  return false;
+#endif
+}
+
+// `name` found on PATH, or "".
+std::string OnPath(const std::string& name) {
+#ifdef _WIN32
+  (void)name;
+  return "";
+#else
+  const char* path = std::getenv("PATH");
+  std::istringstream folders(path != nullptr ? path : "");
+  for (std::string folder; std::getline(folders, folder, ':');) {
+    const std::string candidate = (folder.empty() ? "." : folder) + "/" + name;
+    if (access(candidate.c_str(), X_OK) == 0) return candidate;
+  }
+  return "";
+#endif
+}
+
+// The length of valgrind's "==PID== " prefix at the start of `line`; 0 if it has none.
+size_t PrefixLength(const std::string& line) {
+  if (line.compare(0, 2, "==") != 0) return 0;
+  size_t at = 2;
+  while (at < line.size() && line[at] >= '0' && line[at] <= '9') ++at;
+  if (at == 2 || line.compare(at, 2, "==") != 0) return 0;
+  at += 2;
+  return at < line.size() && line[at] == ' ' ? at + 1 : at;
+}
+
+}  // namespace
+
+std::vector<std::string> MemoryChecker::Command() {
+  const char* chosen = std::getenv("QXHOST_MEMORY_CHECKER");
+  const std::string program = chosen != nullptr && *chosen != '\0' ? chosen : OnPath("valgrind");
+  if (program.empty() || program == "none" || Sanitized() || !ChildRunner::Launcher().empty()) return {};
+  return {program, "-q", "--exit-on-first-error=yes", "--error-exitcode=99", "--num-callers=16"};
+}
+
+std::string MemoryChecker::FirstError(const std::string& output) {
+  std::istringstream lines(output);
+  std::string error;
+  size_t kept = 0;
+  for (std::string line; std::getline(lines, line);) {
+    const size_t prefix = PrefixLength(line);
+    if (prefix == 0) continue;
+    const std::string text = line.substr(prefix);
+    // A report ends at the checker's first empty line after it.
+    if (text.find_first_not_of(' ') == std::string::npos) {
+      if (!error.empty()) break;
+      continue;
+    }
+    // Valgrind's closing advice is not part of the error.
+    if (text.rfind("Exit program on first error", 0) == 0) break;
+    if (++kept > 40) break;
+    error += text + "\n";
+  }
+  if (!error.empty()) error.pop_back();
+  return error;
+}

@@ -1,0 +1,25 @@
+// The memory checker a crashed check runs under once more: valgrind, where it
+// is installed. A heap overrun often crashes only later, in free() or malloc();
+// under the checker it is reported at the module's own write, with the stack
+// in the module's function names (and files and lines, where the module
+// carries debug information).
+#ifndef VALIDATE_MEMORYCHECKER_H
+#define VALIDATE_MEMORYCHECKER_H
+
+#include <string>
+#include <vector>
+
+class MemoryChecker {
+ public:
+  // The words that run a program under the checker, stopping at its first
+  // error; none where there is no checker: not installed, QXHOST_MEMORY_CHECKER
+  // is "none", this program is built with a sanitizer (which valgrind cannot
+  // run), or its children run under an emulator. QXHOST_MEMORY_CHECKER may
+  // also name the valgrind program to use.
+  static std::vector<std::string> Command();
+  // The checker's first error report in `output`, its lines without the
+  // checker's "==PID== " prefix; "" if there is none.
+  static std::string FirstError(const std::string& output);
+};
+
+#endif  // VALIDATE_MEMORYCHECKER_H
