@@ -58,7 +58,7 @@ std::vector<std::string> MemoryChecker::Command() {
   const char* chosen = std::getenv("QXHOST_MEMORY_CHECKER");
   const std::string program = chosen != nullptr && *chosen != '\0' ? chosen : OnPath("valgrind");
   if (program.empty() || program == "none" || Sanitized() || !ChildRunner::Launcher().empty()) return {};
-  return {program, "-q", "--exit-on-first-error=yes", "--error-exitcode=99", "--num-callers=16"};
+  return {program, "-q", "--exit-on-first-error=yes", "--error-exitcode=99", "--num-callers=8"};
 }
 
 std::string MemoryChecker::FirstError(const std::string& output) {
