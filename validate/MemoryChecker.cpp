@@ -35,7 +35,7 @@ std::string OnPath(const std::string& name) {
   const char* path = std::getenv("PATH");
   std::istringstream folders(path != nullptr ? path : "");
   for (std::string folder; std::getline(folders, folder, ':');) {
-    const std::string candidate = (folder.empty() ? "." : folder) + "/" + name;
+    std::string candidate = (folder.empty() ? "." : folder) + "/" + name;
     if (access(candidate.c_str(), X_OK) == 0) return candidate;
   }
   return "";
