@@ -68,12 +68,18 @@ bool QXPin::QueryHost() {
 
 float QXPin::SampleValue() {
   if (!QX_CHECK(m_datatype == DT_FSAMPLE)) return 0.0f;
+  if (m_module == nullptr) return 0.0f;  // an unbound pin has no host to ask
   const auto start =
       static_cast<uint32_t>(m_module->CallHost(HOST_OP_GET_BUFFER_CLOCK, m_id, 0, nullptr, 0.0f));
   const uint32_t clock = m_module->SampleClock();
   const float* buffer = *static_cast<float* const*>(m_variable_ptr);
   if (buffer == nullptr) return 0.0f;  // the host gave no buffer
-  return buffer[clock - start];
+  // A clock before the buffer's first sample, or a block's length or more
+  // after it, has no sample in the buffer: nothing is read outside it.
+  const uint32_t index = clock - start;
+  const int32_t block = m_module->BlockSize();
+  if (block <= 0 || index >= static_cast<uint32_t>(block)) return 0.0f;
+  return buffer[index];
 }
 
 float* QXPin::SampleBuffer() const {

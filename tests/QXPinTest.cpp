@@ -81,6 +81,23 @@ TEST(QXPin, SampleValueReadsTheBufferAtTheClockOffset) {
   EXPECT_EQ(s.host.Log()[1].opcode, HOST_OP_GET_SAMPLE_CLOCK);
 }
 
+// A host whose clocks put the sample outside the block: nothing is read
+// outside the buffer (the difference of the clocks wraps below its start).
+TEST(QXPin, SampleValueOutsideTheBlockIsZero) {
+  PinSession s;
+  QXPin pin;
+  pin.Init(s.module, 0, DT_FSAMPLE, nullptr);
+  s.module->SetBlockSize(8);
+  for (size_t i = 0; i < 8; ++i) s.host.Buffer(0)[i] = static_cast<float>(i) + 0.5f;
+  s.host.SetBufferClock(1000);
+  s.host.SetClock(1007);
+  EXPECT_EQ(pin.SampleValue(), 7.5f) << "the block's last sample";
+  for (const uint32_t clock : {999u, 1008u, 1000u + 0x7FFFFFFFu, 0u}) {
+    s.host.SetClock(clock);
+    EXPECT_EQ(pin.SampleValue(), 0.0f) << clock;
+  }
+}
+
 TEST(QXPin, SampleValueWithoutABufferIsZero) {
   // The host has no pin 7 and answers its buffer request with null.
   PinSession s;
