@@ -10,6 +10,7 @@
 #include "ChildRunner.h"
 #include "FilePath.h"
 #include "FuzzEpisode.h"
+#include "MemoryChecker.h"
 #include "ReportChannel.h"
 #include "RunDefaults.h"
 #include "SteadyClock.h"
@@ -143,6 +144,12 @@ int Fuzzer::Run() {
     m_out << "shortest replay (" << high << " of " << m_options.steps << " steps): qxhost fuzz --seed "
           << found_seed << " --steps " << high << " --replay " << TextFormat::Printable(m_options.module)
           << "\n";
+    // A crash's cause may lie earlier than where it crashed (heap damage).
+    if (finding.status == CheckStatus::CRASH) {
+      const std::string explained =
+          MemoryChecker::Explain(m_options.program, m_options.timeout, Request(found_seed, high, false));
+      if (!explained.empty()) m_out << TextFormat::Printable(explained, true) << "\n";
+    }
   }
   char summary[160];
   std::snprintf(summary, sizeof summary, "fuzz: %llu episodes, %llu steps, %d finding%s (%.1f s)\n",

@@ -1,5 +1,6 @@
 #include "MemoryChecker.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <sstream>
 
@@ -81,4 +82,14 @@ std::string MemoryChecker::FirstError(const std::string& output) {
   }
   if (!error.empty()) error.pop_back();
   return error;
+}
+
+std::string MemoryChecker::Explain(const std::string& program, double timeout, const ChildRequest& request) {
+  std::vector<std::string> command = Command();
+  if (command.empty()) return "";
+  command.push_back(program);
+  const ChildRunner::Outcome again = ChildRunner::Run(command, std::max(60.0, 20 * timeout), request);
+  const std::string error = FirstError(again.err);
+  return error.empty() ? "run again under " + command[0] + ": no memory error found"
+                       : "its first memory error, run again under " + command[0] + ":\n" + error;
 }

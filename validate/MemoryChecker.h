@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "ChildRequest.h"
+
 class MemoryChecker {
  public:
   // The words that run a program under the checker, stopping at its first
@@ -20,6 +22,11 @@ class MemoryChecker {
   // The checker's first error report in `output`, its lines without the
   // checker's "==PID== " prefix; "" if there is none.
   static std::string FirstError(const std::string& output);
+  // Runs `request` once more in a process of `program` under the checker and
+  // says what it found: "its first memory error, run again under valgrind:"
+  // and the report, or that it found none; "" where there is no checker.
+  // `timeout` is the limit of the first run: the checker is given more.
+  static std::string Explain(const std::string& program, double timeout, const ChildRequest& request);
 };
 
 #endif  // VALIDATE_MEMORYCHECKER_H

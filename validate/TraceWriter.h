@@ -84,6 +84,21 @@ class TraceWriter {
   // it is ("the run at 22050 Hz, block size 512").
   void BeginPart(const std::string& text);
   void EndPart();
+  // A part in flight while this object lives; nothing without a trace.
+  class Part {
+   public:
+    Part(TraceWriter* trace, const std::string& text) : m_trace(trace) {
+      if (m_trace != nullptr) m_trace->BeginPart(text);
+    }
+    ~Part() {
+      if (m_trace != nullptr) m_trace->EndPart();
+    }
+    Part(const Part&) = delete;
+    Part& operator=(const Part&) = delete;
+
+   private:
+    TraceWriter* m_trace;
+  };
   static double Now();
   // What the call is, in the validator's messages: "DSP_OP_OPEN (index 0,
   // value 0)", "process_entry (offset 0, count 64)"... Allocates nothing.

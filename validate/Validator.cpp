@@ -148,15 +148,10 @@ CheckResult Validator::Classify(const ChildRunner::Outcome& outcome) {
 CheckResult Validator::Explained(const ValidationCheck& check, const std::string& module, uint64_t seed,
                                  CheckResult result) const {
   if (result.status != CheckStatus::CRASH) return result;
-  std::vector<std::string> command = MemoryChecker::Command();
-  if (command.empty()) return result;
-  command.push_back(m_options.program);
-  // Slower under the checker: a generous limit. The run's trace is not written again.
-  const ChildRunner::Outcome again =
-      ChildRunner::Run(command, std::max(60.0, 20 * m_options.timeout), Request(check, module, seed, false));
-  const std::string error = MemoryChecker::FirstError(again.err);
-  result.message += error.empty() ? "\nrun again under " + command[0] + ": no memory error found"
-                                  : "\nits first memory error, run again under " + command[0] + ":\n" + error;
+  // The run's trace is not written again.
+  const std::string explained =
+      MemoryChecker::Explain(m_options.program, m_options.timeout, Request(check, module, seed, false));
+  if (!explained.empty()) result.message += "\n" + explained;
   return result;
 }
 

@@ -12,6 +12,7 @@
 #include "FuzzCommand.h"
 #include "InfoCommand.h"
 #include "ListChecksCommand.h"
+#include "MemoryChecker.h"
 #include "NewCommand.h"
 #include "ProcessCommand.h"
 #include "QXVersion.h"
@@ -191,9 +192,9 @@ int QXHostTool::RunIsolated(const std::vector<std::string>& args, const ToolComm
   request.token = ChildReport::NewToken();
   request.args = args;
   ChildRunner::EndChildrenOnSignals();
+  const std::string program = m_program.empty() ? ChildRunner::SelfPath() : m_program;
   const ChildRunner::Outcome outcome =
-      ChildRunner::Run(ChildRunner::Command(m_program.empty() ? ChildRunner::SelfPath() : m_program),
-                       command.Timeout(), request);
+      ChildRunner::Run(ChildRunner::Command(program), command.Timeout(), request);
   ToolCommand::Answer answer;
   if (outcome.end == ChildRunner::End::EXITED &&
       ToolCommand::ReadDone(outcome.report, request.token, &answer)) {
@@ -224,9 +225,13 @@ int QXHostTool::RunIsolated(const std::vector<std::string>& args, const ToolComm
       m_err << "the module ended the process with status " << outcome.code << " before qxhost could answer"
             << because;
       break;
-    case ChildRunner::End::SIGNALLED:
+    case ChildRunner::End::SIGNALLED: {
       m_err << "the module crashed the process (" << ChildRunner::SignalName(outcome.code) << ")" << because;
+      // Where: the command run once more under the memory checker, if any.
+      const std::string explained = MemoryChecker::Explain(program, command.Timeout(), request);
+      if (!explained.empty()) m_err << "\n" << TextFormat::Printable(explained, true);
       break;
+    }
     case ChildRunner::End::TIMED_OUT:
       m_err << "no answer from the module within " << TextFormat::Float(static_cast<float>(command.Timeout()))
             << " s; its process was stopped";

@@ -3,6 +3,7 @@
 #include <climits>
 #include <cstring>
 
+#include "DspInterleaved.h"
 #include "HostHarness.h"
 #include "OpcodeNames.h"
 #include "ProcessFormats.h"
@@ -48,6 +49,7 @@ void DspChecks::Add(std::vector<ValidationCheck>* checks) {
                      "(a warning)",
                      false, true, &Lifecycle});
   checks->push_back(ProcessFormats::InputBuffersCheck());
+  checks->push_back(DspInterleaved::Check());
   checks->push_back(ProcessFormats::Check());
 }
 

@@ -6,54 +6,20 @@
 #include <string>
 
 #include "HostHarness.h"
+#include "InstanceRun.h"
 #include "TextFormat.h"
 
 namespace {
 
-// Audio pins and control pins of an instance, by DSP-side pin id.
-struct Layout {
-  std::vector<int32_t> inputs, outputs, controls;
-};
-
-Layout FindLayout(const DspHost& host) {
-  Layout layout;
-  for (int32_t id = 0; id < host.PinCount(); ++id) {
-    const DspHost::DspPin& pin = host.Pin(id);
-    if (pin.datatype == DT_FSAMPLE) {
-      (pin.direction == DR_OUT ? layout.outputs : layout.inputs).push_back(id);
-    } else if (pin.direction == DR_IN && pin.variable != nullptr &&
-               (pin.datatype == DT_FLOAT || pin.datatype == DT_INT || pin.datatype == DT_SHORT ||
-                pin.datatype == DT_BOOL)) {
-      layout.controls.push_back(id);
-    }
-  }
-  return layout;
-}
-
+// "at 44100 Hz, block size 17"; without the block size if `blocks` is empty.
 std::string Format(float rate, const std::string& blocks) {
-  return "at " + std::to_string(static_cast<long>(rate)) + " Hz, " + blocks;
+  return "at " + std::to_string(static_cast<long>(rate)) + " Hz" + (blocks.empty() ? "" : ", " + blocks);
 }
 
 std::string Blocks(const std::vector<int32_t>& sizes) {
   if (sizes.size() == 1) return "block size " + std::to_string(sizes[0]);
   return "block size changing between blocks";
 }
-
-// One run in flight while it lasts: a crash names it.
-class RunInFlight {
- public:
-  RunInFlight(TraceWriter* trace, const std::string& text) : m_trace(trace) {
-    if (m_trace != nullptr) m_trace->BeginPart(text);
-  }
-  ~RunInFlight() {
-    if (m_trace != nullptr) m_trace->EndPart();
-  }
-  RunInFlight(const RunInFlight&) = delete;
-  RunInFlight& operator=(const RunInFlight&) = delete;
-
- private:
-  TraceWriter* m_trace;
-};
 
 // What one run gave: the outputs, or the first rule it broke.
 struct RunOutcome {
@@ -68,7 +34,7 @@ struct RunOutcome {
 // then the signal block by block with the host's events.
 RunOutcome OneRun(CheckContext& context, int32_t pin_count, float rate, const std::vector<int32_t>& sizes) {
   RunOutcome run;
-  const RunInFlight in_flight(context.Trace(), "the run " + Format(rate, Blocks(sizes)));
+  const TraceWriter::Part in_flight(context.Trace(), "the run " + Format(rate, Blocks(sizes)));
   std::vector<std::vector<float>>& outputs = run.outputs;
   HostHarness harness(context.MakeModuleExport(), context.Trace());
   const int dsp = harness.MakeDsp(pin_count, true, DspHost::MAX_BLOCK);
@@ -77,7 +43,7 @@ RunOutcome OneRun(CheckContext& context, int32_t pin_count, float rate, const st
   DspHost& host = harness.Dsp(dsp);
   host.Describe();
   host.WatchOutputs(true);
-  const Layout layout = FindLayout(host);
+  const InstanceRun::Layout layout = InstanceRun::FindLayout(host);
   run.output_ids = layout.outputs;
   host.Open();
 
@@ -109,16 +75,18 @@ RunOutcome OneRun(CheckContext& context, int32_t pin_count, float rate, const st
     host.Stream(channels(layout.inputs, inputs, done), channels(layout.outputs, outputs, done), count);
     done += count;
   }
+  // The host's description of a write names its block size already.
+  const std::string format = Format(rate, sizes.size() == 1 ? "" : Blocks(sizes));
   if (host.InputWrites() > 0) {
     run.wrote_input = true;
-    run.failure = CheckResult::Fail(host.FirstInputWrite() + " " + Format(rate, Blocks(sizes)),
+    run.failure = CheckResult::Fail(host.FirstInputWrite() + " " + format,
                                     "the input buffers as the host wrote them (in a modular host, the output "
                                     "of the module upstream, which others read too)",
                                     std::to_string(host.InputWrites()) + " process calls that wrote one");
     return run;
   }
   if (host.StrayWrites() > 0) {
-    run.failure = CheckResult::Fail(host.FirstStrayWrite() + " " + Format(rate, Blocks(sizes)),
+    run.failure = CheckResult::Fail(host.FirstStrayWrite() + " " + format,
                                     "writes only within [offset, offset + count) of an output buffer",
                                     std::to_string(host.StrayWrites()) + " writes elsewhere");
     return run;

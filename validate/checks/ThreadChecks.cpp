@@ -1,30 +1,21 @@
 #include "ThreadChecks.h"
 
-#include <cmath>
 #include <condition_variable>
-#include <cstdio>
-#include <cstring>
 #include <exception>
 #include <mutex>
 #include <thread>
 
 #include "GuiChecks.h"
 #include "HostHarness.h"
+#include "InstanceRun.h"
 
 namespace {
 
 using Pins = std::vector<CheckContext::Pin>;
-// What an instance gave, step by step (a block, an edit), as words: host
-// calls and audio samples for a DSP instance, every pin for a GUI one.
+// What two GUI instances gave, edit by edit: every pin, as words.
 using Steps = std::vector<std::vector<uint32_t>>;
 
 constexpr int32_t BLOCK = 64;
-
-uint32_t Bits(float value) {
-  uint32_t bits;
-  std::memcpy(&bits, &value, sizeof bits);
-  return bits;
-}
 
 // Lets the DSP threads take each block together, so that their instances'
 // calls interleave for certain rather than by chance.
@@ -61,58 +52,31 @@ class Lockstep {
   int m_generation = 0;
 };
 
-struct Audio {
-  std::vector<int32_t> inputs, outputs;  // DSP pin ids
-  int32_t count = 0;                     // DSP pins
-};
-
-Audio FindAudio(const Pins& pins) {
-  Audio audio;
-  audio.count = PinDescription::DspCount(pins);
-  const std::vector<int32_t> ids = PinDescription::DspIds(pins);
-  for (size_t i = 0; i < pins.size(); ++i) {
-    if (ids[i] < 0 || pins[i].datatype != DT_FSAMPLE) continue;
-    (pins[i].direction == DR_OUT ? audio.outputs : audio.inputs).push_back(ids[i]);
-  }
-  return audio;
-}
-
-// One DSP instance through `blocks` blocks, its input a signal of its own;
-// with `lockstep`, each block waits for the other threads' blocks.
-Steps RunDsp(HostHarness& harness, const Audio& audio, int instance, int blocks, Lockstep* lockstep,
-             std::string* error) {
-  Steps steps;
-  const int id = harness.OpenDsp(audio.count);
-  if (id < 0) {
+// One DSP instance, described and opened, through `blocks` blocks of the
+// signal every instance gets; with `lockstep`, each block waits for the other
+// threads' blocks.
+InstanceRun RunDsp(HostHarness& harness, int32_t pin_count, int blocks, Lockstep* lockstep,
+                   std::string* error) {
+  InstanceRun run;
+  const int id = harness.MakeDsp(pin_count, true, BLOCK);
+  if (id < 0 || !harness.IsLive(id)) {
     *error = "makeModule(0, 1) gives no usable DSP instance";
-    return steps;
+    return run;
   }
   DspHost& host = harness.Dsp(id);
+  host.Describe();
+  host.Open();
+  const InstanceRun::Layout layout = InstanceRun::FindLayout(host);
   host.SetLogging(true);
   host.ClearLog();
   for (int block = 0; block < blocks; ++block) {
     if (lockstep != nullptr) lockstep->Arrive();
-    for (const int32_t pin : audio.inputs) {
-      const AudioBuffer buffer = host.Buffer(pin);
-      for (size_t i = 0; i < buffer.size(); ++i) {
-        const double t = static_cast<double>(block * BLOCK) + static_cast<double>(i);
-        buffer[i] = static_cast<float>(std::sin(0.01 * (instance + 1) * t) * 0.5 + 0.1 * (pin + 1));
-      }
-    }
+    InstanceRun::FillInputs(host, layout, block, BLOCK);
     host.Run(BLOCK);
-    std::vector<uint32_t> step;
-    for (const HostCall& call : host.Log()) {
-      step.insert(step.end(), {static_cast<uint32_t>(call.opcode), static_cast<uint32_t>(call.index),
-                               static_cast<uint32_t>(call.value), Bits(call.opt)});
-    }
-    host.ClearLog();
-    for (const int32_t pin : audio.outputs) {
-      for (const float sample : host.Buffer(pin)) step.push_back(Bits(sample));
-    }
-    steps.push_back(step);
+    run.Record(host, layout, BLOCK);
   }
   harness.Close(id);
-  return steps;
+  return run;
 }
 
 // Two GUI instances edited in turn; after each edit, both instances' pins.
@@ -143,21 +107,6 @@ long FirstDifference(const Steps& expected, const Steps& got) {
   return -1;
 }
 
-// Where two runs of a block differ: "word W of N: 0x... alone, 0x... at once".
-std::string Difference(const std::vector<uint32_t>& alone, const std::vector<uint32_t>& together) {
-  size_t word = 0;
-  while (word < alone.size() && word < together.size() && alone[word] == together[word]) ++word;
-  const auto hex = [](const std::vector<uint32_t>& words, size_t at) {
-    if (at >= words.size()) return std::string("nothing");
-    char text[16];
-    std::snprintf(text, sizeof text, "0x%08X", static_cast<unsigned>(words[at]));
-    return std::string(text);
-  };
-  return "word " + std::to_string(word + 1) + " of " + std::to_string(alone.size()) +
-         " (its host calls, then its " + "audio): " + hex(alone, word) + " alone, " + hex(together, word) +
-         " at once";
-}
-
 }  // namespace
 
 void ThreadChecks::Add(std::vector<ValidationCheck>* checks) {
@@ -172,7 +121,7 @@ CheckResult ThreadChecks::Instances(CheckContext& context) {
   CheckResult result;
   Pins pins;
   if (!context.Prepare(&pins, &result)) return result;
-  const Audio audio = FindAudio(pins);
+  const int32_t pin_count = PinDescription::DspCount(pins);
   const int blocks = 8 + context.Size() / 4;
   std::vector<float> start;
   std::vector<GuiChecks::Edit> edits;
@@ -186,10 +135,10 @@ CheckResult ThreadChecks::Instances(CheckContext& context) {
 
   // Alone: each instance on this thread, one after the other.
   std::string error;
-  std::vector<Steps> alone(DSP_THREADS);
+  std::vector<InstanceRun> alone(DSP_THREADS);
   for (int i = 0; i < DSP_THREADS; ++i) {
     HostHarness harness(make_module, context.Trace());
-    alone[static_cast<size_t>(i)] = RunDsp(harness, audio, i, blocks, nullptr, &error);
+    alone[static_cast<size_t>(i)] = RunDsp(harness, pin_count, blocks, nullptr, &error);
     if (!error.empty()) return CheckResult::Skip(error);
   }
   Steps gui_alone;
@@ -201,7 +150,7 @@ CheckResult ThreadChecks::Instances(CheckContext& context) {
 
   // At once: a thread for each DSP instance, each with a harness of its own
   // (the trace is one thread's), while this thread edits the GUI instances.
-  std::vector<Steps> together(DSP_THREADS);
+  std::vector<InstanceRun> together(DSP_THREADS);
   std::vector<std::string> errors(DSP_THREADS);
   Lockstep lockstep(DSP_THREADS);
   std::vector<std::thread> threads;
@@ -211,7 +160,7 @@ CheckResult ThreadChecks::Instances(CheckContext& context) {
       const auto index = static_cast<size_t>(i);
       try {
         HostHarness harness(make_module, nullptr);
-        together[index] = RunDsp(harness, audio, i, blocks, &lockstep, &errors[index]);
+        together[index] = RunDsp(harness, pin_count, blocks, &lockstep, &errors[index]);
       } catch (const std::exception& e) {
         errors[index] = std::string("exception: ") + e.what();
       }
@@ -241,14 +190,8 @@ CheckResult ThreadChecks::Instances(CheckContext& context) {
       fail(who + ": " + errors[i]);
       continue;
     }
-    const long block = FirstDifference(alone[i], together[i]);
-    if (block >= 0) {
-      const auto b = static_cast<size_t>(block);
-      fail(who + ", block " + std::to_string(block + 1) +
-           ": expected the host calls and audio it gives alone, got " +
-           (b < together[i].size() && b < alone[i].size() ? Difference(alone[i][b], together[i][b])
-                                                          : "fewer blocks"));
-    }
+    const std::string difference = InstanceRun::Difference(alone, together[i], i, "on threads of their own");
+    if (!difference.empty()) fail("DSP " + difference);
   }
   if (!gui_error.empty()) fail("GUI instances beside the DSP threads: " + gui_error);
   const long edit = FirstDifference(gui_alone, gui_together);
