@@ -27,6 +27,22 @@ TEST(MemoryChecker, TakesTheFirstErrorWithoutItsPrefixes) {
                                       "(--exit-on-first-error=yes)\n"),
             "Invalid free()");
   EXPECT_EQ(MemoryChecker::FirstError("== not a prefix\n==12 neither\nok\n"), "");
+  // The banner is no report; the signal that ended the program is one; the
+  // closing summaries are none.
+  const std::string banner =
+      "==9== Memcheck, a memory error detector\n"
+      "==9== Copyright (C) 2002-2022, and GNU GPL'd, by Julian Seward et al.\n"
+      "==9== Using Valgrind-3.19.0 and LibVEX; rerun with -h for copyright info\n"
+      "==9== Command: ./qxhost info m.qxm\n"
+      "==9== \n";
+  EXPECT_EQ(
+      MemoryChecker::FirstError(banner +
+                                "==9== Process terminating with default action of signal 6 (SIGABRT)\n"
+                                "==9==    by 0x4853095: Load() (m.cpp:3)\n"
+                                "==9== \n==9== HEAP SUMMARY:\n"),
+      "Process terminating with default action of signal 6 (SIGABRT)\n   by 0x4853095: Load() (m.cpp:3)");
+  EXPECT_EQ(MemoryChecker::FirstError(banner + "==9== HEAP SUMMARY:\n==9==     in use at exit: 0 bytes\n"),
+            "");
 }
 
 #ifndef _WIN32

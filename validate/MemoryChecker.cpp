@@ -59,10 +59,13 @@ std::vector<std::string> MemoryChecker::Command() {
   const char* chosen = std::getenv("QXHOST_MEMORY_CHECKER");
   const std::string program = chosen != nullptr && *chosen != '\0' ? chosen : OnPath("valgrind");
   if (program.empty() || program == "none" || Sanitized() || !ChildRunner::Launcher().empty()) return {};
-  return {program, "-q", "--exit-on-first-error=yes", "--error-exitcode=99", "--num-callers=8"};
+  // Not quiet: a crash that no memory error comes before is shown with its stack.
+  return {program, "--exit-on-first-error=yes", "--error-exitcode=99", "--num-callers=8"};
 }
 
 std::string MemoryChecker::FirstError(const std::string& output) {
+  // Valgrind's banner and its closing summaries are no report.
+  const auto starts = [](const std::string& text, const char* word) { return text.rfind(word, 0) == 0; };
   std::istringstream lines(output);
   std::string error;
   size_t kept = 0;
@@ -75,8 +78,15 @@ std::string MemoryChecker::FirstError(const std::string& output) {
       if (!error.empty()) break;
       continue;
     }
+    if (error.empty() &&
+        (starts(text, "Memcheck, ") || starts(text, "Copyright (C)") || starts(text, "Using Valgrind") ||
+         starts(text, "Command: ") || starts(text, "Parent PID: ")))
+      continue;
+    if (error.empty() && (starts(text, "HEAP SUMMARY") || starts(text, "ERROR SUMMARY") ||
+                          starts(text, "All heap blocks were freed")))
+      break;
     // Valgrind's closing advice is not part of the error.
-    if (text.rfind("Exit program on first error", 0) == 0) break;
+    if (starts(text, "Exit program on first error")) break;
     if (++kept > 40) break;
     error += text + "\n";
   }
@@ -90,6 +100,9 @@ std::string MemoryChecker::Explain(const std::string& program, double timeout, c
   command.push_back(program);
   const ChildRunner::Outcome again = ChildRunner::Run(command, std::max(60.0, 20 * timeout), request);
   const std::string error = FirstError(again.err);
-  return error.empty() ? "run again under " + command[0] + ": no memory error found"
-                       : "its first memory error, run again under " + command[0] + ":\n" + error;
+  if (error.empty()) return "run again under " + command[0] + ": no memory error found, and no crash";
+  // With no memory error before it, valgrind shows the crash and its stack.
+  if (error.rfind("Process terminating", 0) == 0)
+    return "run again under " + command[0] + ", no memory error came before the end:\n" + error;
+  return "its first memory error, run again under " + command[0] + ":\n" + error;
 }

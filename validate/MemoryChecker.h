@@ -19,12 +19,14 @@ class MemoryChecker {
   // run), or its children run under an emulator. QXHOST_MEMORY_CHECKER may
   // also name the valgrind program to use.
   static std::vector<std::string> Command();
-  // The checker's first error report in `output`, its lines without the
-  // checker's "==PID== " prefix; "" if there is none.
+  // The checker's first report in `output` (an error, or the signal that
+  // ended the program, with its stack), its lines without the checker's
+  // "==PID== " prefix and without its banner; "" if there is none.
   static std::string FirstError(const std::string& output);
   // Runs `request` once more in a process of `program` under the checker and
   // says what it found: "its first memory error, run again under valgrind:"
-  // and the report, or that it found none; "" where there is no checker.
+  // and the report, the crash's stack where no memory error came before it,
+  // or that it found neither; "" where there is no checker.
   // `timeout` is the limit of the first run: the checker is given more.
   static std::string Explain(const std::string& program, double timeout, const ChildRequest& request);
 };
