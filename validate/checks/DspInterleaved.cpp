@@ -44,8 +44,8 @@ void EditInstance(HostHarness& harness, const Pins& pins, InstancePair& pair, in
   for (size_t c = 0; c < pair.layout.controls.size(); ++c) {
     const int32_t id = pair.layout.controls[c];
     // Instances' values are three steps apart in ProcessFormats' six.
-    double value =
-        ProcessFormats::ControlValue(static_cast<int>(c), static_cast<size_t>(round + 3 * instance));
+    double value = ProcessFormats::ControlValue(
+        static_cast<int>(c), static_cast<size_t>(round) + 3 * static_cast<size_t>(instance));
     const auto place = std::find(ids.begin(), ids.end(), id);
     const auto index = static_cast<int32_t>(place - ids.begin());
     if (place != ids.end() && (pins[static_cast<size_t>(index)].flags & IO_UI_COMMUNICATION) != 0) {

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <tuple>
 
 #include "OpcodeNames.h"
 #include "ProcessFormats.h"
@@ -72,46 +73,60 @@ std::string InstanceRun::CallText(const std::vector<Call>& calls, size_t k) {
 std::string InstanceRun::Difference(const std::vector<InstanceRun>& alone, const InstanceRun& beside,
                                     size_t instance, const std::string& together) {
   const InstanceRun& own = alone[instance];
-  const std::string who = "instance " + std::to_string(instance + 1) + "'s ";
-  const std::string hint = ": state shared between instances?";
-  for (size_t b = 0; b < own.m_blocks.size(); ++b) {
-    if (b >= beside.m_blocks.size())
-      return who + "run " + together + " ended after block " + std::to_string(b) + " of " +
-             std::to_string(own.m_blocks.size());
+  // The first block where they part; in it, the first host call or output
+  // sample that differs.
+  size_t b = 0;
+  size_t p = 0;
+  std::vector<uint32_t>::const_iterator want, have;
+  bool calls = false;
+  for (; b < own.m_blocks.size() && b < beside.m_blocks.size(); ++b) {
     const Block& expected = own.m_blocks[b];
     const Block& got = beside.m_blocks[b];
     if (!(expected.calls == got.calls)) {
-      size_t k = 0;
-      while (k < expected.calls.size() && k < got.calls.size() && expected.calls[k] == got.calls[k]) ++k;
-      return who + "host call " + std::to_string(k + 1) + " in block " + std::to_string(b + 1) + ", " +
-             together + ", is " + CallText(got.calls, k) + ", not " + CallText(expected.calls, k) +
-             " as alone" + hint;
+      calls = true;
+      break;
     }
-    for (size_t p = 0; p < expected.outputs.size() && p < got.outputs.size(); ++p) {
-      const std::vector<uint32_t>& want = expected.outputs[p];
-      const std::vector<uint32_t>& have = got.outputs[p];
-      const auto parted = std::mismatch(want.begin(), want.end(), have.begin(), have.end());
-      if (parted.first == want.end() && parted.second == have.end()) continue;
-      const auto s = static_cast<size_t>(parted.first - want.begin());
-      const std::string where = who + "output pin " + std::to_string(expected.pins[p]) + " from sample " +
-                                std::to_string(b * static_cast<size_t>(own.m_block_size) + s) + ", " +
-                                together;
-      // The rest of the block as another instance gives it alone: what that
-      // instance was told reached this one.
-      for (size_t other = 0; other < alone.size(); ++other) {
-        if (other == instance || b >= alone[other].m_blocks.size()) continue;
-        const Block& theirs = alone[other].m_blocks[b];
-        if (p < theirs.outputs.size() && theirs.outputs[p].size() == have.size() &&
-            std::equal(have.begin() + static_cast<long>(s), have.end(),
-                       theirs.outputs[p].begin() + static_cast<long>(s)))
-          return where + ", is what instance " + std::to_string(other + 1) + "'s edits give" + hint;
-      }
-      if (s >= have.size() || s >= want.size())
-        return where + ", has " + std::to_string(have.size()) + " samples, not " +
-               std::to_string(want.size()) + " as alone" + hint;
-      return where + ", is " + TextFormat::Float(BitsFloat(have[s])) + ", not " +
-             TextFormat::Float(BitsFloat(want[s])) + " as alone" + hint;
+    for (p = 0; p < expected.outputs.size() && p < got.outputs.size(); ++p) {
+      std::tie(want, have) = std::mismatch(expected.outputs[p].begin(), expected.outputs[p].end(),
+                                           got.outputs[p].begin(), got.outputs[p].end());
+      if (want != expected.outputs[p].end() || have != got.outputs[p].end()) break;
     }
+    if (p < expected.outputs.size() && p < got.outputs.size()) break;
   }
-  return "";
+  const std::string who = "instance " + std::to_string(instance + 1) + "'s ";
+  const std::string hint = ": state shared between instances?";
+  if (b >= own.m_blocks.size()) return "";
+  if (b >= beside.m_blocks.size())
+    return who + "run " + together + " ended after block " + std::to_string(b) + " of " +
+           std::to_string(own.m_blocks.size());
+  const Block& expected = own.m_blocks[b];
+  const Block& got = beside.m_blocks[b];
+  if (calls) {
+    size_t k = 0;
+    while (k < expected.calls.size() && k < got.calls.size() && expected.calls[k] == got.calls[k]) ++k;
+    return who + "host call " + std::to_string(k + 1) + " in block " + std::to_string(b + 1) + ", " +
+           together + ", is " + CallText(got.calls, k) + ", not " + CallText(expected.calls, k) +
+           " as alone" + hint;
+  }
+  const std::vector<uint32_t>& wanted = expected.outputs[p];
+  const std::vector<uint32_t>& had = got.outputs[p];
+  const auto s = static_cast<size_t>(want - wanted.begin());
+  const std::string where = who + "output pin " + std::to_string(expected.pins[p]) + " from sample " +
+                            std::to_string(b * static_cast<size_t>(own.m_block_size) + s) + ", " + together;
+  // The rest of the block as another instance gives it alone: what that
+  // instance was told reached this one.
+  const auto theirs = std::find_if(alone.begin(), alone.end(), [&](const InstanceRun& other) {
+    if (&other == &own || b >= other.m_blocks.size() || p >= other.m_blocks[b].outputs.size()) return false;
+    const std::vector<uint32_t>& output = other.m_blocks[b].outputs[p];
+    return output.size() == had.size() && s < had.size() &&
+           std::equal(had.begin() + static_cast<long>(s), had.end(), output.begin() + static_cast<long>(s));
+  });
+  if (theirs != alone.end())
+    return where + ", is what instance " + std::to_string(theirs - alone.begin() + 1) + "'s edits give" +
+           hint;
+  if (s >= had.size() || s >= wanted.size())
+    return where + ", has " + std::to_string(had.size()) + " samples, not " + std::to_string(wanted.size()) +
+           " as alone" + hint;
+  return where + ", is " + TextFormat::Float(BitsFloat(had[s])) + ", not " +
+         TextFormat::Float(BitsFloat(wanted[s])) + " as alone" + hint;
 }
