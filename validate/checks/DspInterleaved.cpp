@@ -23,15 +23,10 @@ struct InstancePair {
 };
 
 bool MakeInstancePair(HostHarness& harness, const Pins& pins, InstancePair* pair) {
-  pair->dsp = harness.MakeDsp(PinDescription::DspCount(pins), true, DspInterleaved::BLOCK);
-  if (pair->dsp < 0 || !harness.IsLive(pair->dsp)) return false;
-  DspHost& host = harness.Dsp(pair->dsp);
-  host.Describe();
-  host.Open();
-  pair->layout = InstanceRun::FindLayout(host);
+  pair->dsp =
+      InstanceRun::OpenDsp(harness, PinDescription::DspCount(pins), DspInterleaved::BLOCK, &pair->layout);
+  if (pair->dsp < 0) return false;
   pair->gui = GuiChecks::NewInstance(harness, pins, GuiHost::Echo::NONE, {});
-  host.SetLogging(true);
-  host.ClearLog();
   return pair->gui >= 0;
 }
 
@@ -59,10 +54,7 @@ void EditInstance(HostHarness& harness, const Pins& pins, InstancePair& pair, in
 }
 
 void RunBlock(HostHarness& harness, InstancePair& pair, int block) {
-  DspHost& host = harness.Dsp(pair.dsp);
-  InstanceRun::FillInputs(host, pair.layout, block, DspInterleaved::BLOCK);
-  host.Run(DspInterleaved::BLOCK);
-  pair.run.Record(host, pair.layout, DspInterleaved::BLOCK);
+  pair.run.RunBlock(harness.Dsp(pair.dsp), pair.layout, block, DspInterleaved::BLOCK);
 }
 
 void ClosePair(HostHarness& harness, const InstancePair& pair) {

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <tuple>
 
+#include "HostHarness.h"
 #include "OpcodeNames.h"
 #include "ProcessFormats.h"
 #include "TextFormat.h"
@@ -37,30 +38,40 @@ InstanceRun::Layout InstanceRun::FindLayout(const DspHost& host) {
   return layout;
 }
 
-void InstanceRun::FillInputs(DspHost& host, const Layout& layout, int block, int32_t block_size) {
+int InstanceRun::OpenDsp(HostHarness& harness, int32_t pin_count, int32_t block_size, Layout* layout) {
+  const int id = harness.MakeDsp(pin_count, true, block_size);
+  if (id < 0 || !harness.IsLive(id)) return -1;
+  DspHost& host = harness.Dsp(id);
+  host.Describe();
+  host.Open();
+  *layout = FindLayout(host);
+  host.SetLogging(true);
+  host.ClearLog();
+  return id;
+}
+
+void InstanceRun::RunBlock(DspHost& host, const Layout& layout, int block, int32_t block_size) {
   for (size_t k = 0; k < layout.inputs.size(); ++k) {
     const AudioBuffer buffer = host.Buffer(layout.inputs[k]);
     for (int32_t n = 0; n < block_size && static_cast<size_t>(n) < buffer.size(); ++n)
       buffer[static_cast<size_t>(n)] =
           ProcessFormats::InputSample(static_cast<int>(k), block * block_size + n);
   }
-}
-
-void InstanceRun::Record(DspHost& host, const Layout& layout, int32_t block_size) {
+  host.Run(block_size);
   m_block_size = block_size;
-  Block block;
+  Block kept;
   for (const HostCall& call : host.Log())
-    block.calls.push_back({call.opcode, call.index, call.value, FloatBits(call.opt)});
+    kept.calls.push_back({call.opcode, call.index, call.value, FloatBits(call.opt)});
   host.ClearLog();
-  block.pins = layout.outputs;
+  kept.pins = layout.outputs;
   for (const int32_t pin : layout.outputs) {
     const AudioBuffer buffer = host.Buffer(pin);
     std::vector<uint32_t> samples;
     for (size_t n = 0; n < static_cast<size_t>(block_size) && n < buffer.size(); ++n)
       samples.push_back(FloatBits(buffer[n]));
-    block.outputs.push_back(std::move(samples));
+    kept.outputs.push_back(std::move(samples));
   }
-  m_blocks.push_back(std::move(block));
+  m_blocks.push_back(std::move(kept));
 }
 
 std::string InstanceRun::CallText(const std::vector<Call>& calls, size_t k) {

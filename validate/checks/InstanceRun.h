@@ -11,6 +11,8 @@
 
 #include "DspHost.h"
 
+class HostHarness;
+
 class InstanceRun {
  public:
   // A described instance's audio pins and the control pins the host sets, by
@@ -20,20 +22,23 @@ class InstanceRun {
   };
   static Layout FindLayout(const DspHost& host);
 
-  // Fills `host`'s input buffers for block `block` of `block_size` samples
-  // with the signal of ProcessFormats::InputSample: the same for every
-  // instance, so that what differs between instances is what they were told.
-  static void FillInputs(DspHost& host, const Layout& layout, int block, int32_t block_size);
-  // Keeps the calls `host` logged since the last block (then clears its log)
-  // and the block's output samples.
-  void Record(DspHost& host, const Layout& layout, int32_t block_size);
-  size_t Blocks() const { return m_blocks.size(); }
+  // A DSP instance as these checks run it: made with a host of `block_size`
+  // samples' buffers that answers `pin_count`, described, opened, its calls
+  // logged from then on; `layout` set. Its id, or -1 if makeModule gave no
+  // usable record.
+  static int OpenDsp(HostHarness& harness, int32_t pin_count, int32_t block_size, Layout* layout);
+  // Block `block` of `block_size` samples: the input buffers filled with the
+  // signal of ProcessFormats::InputSample (the same for every instance, so
+  // that what differs between instances is what they were told), the block
+  // run, and kept: the calls the instance made since the last block and the
+  // block's output samples.
+  void RunBlock(DspHost& host, const Layout& layout, int block, int32_t block_size);
 
   // "" if `beside` gave what `alone[instance]` gave; else the first place
-  // they part, in words: "instance 2's output pin 1 from sample 1536 is what
-  // instance 1's edit gives: state shared between instances?". Each record
-  // holds the same number of blocks of the same size. `together` names the
-  // way they ran ("interleaved", "at once").
+  // they part, in words: "instance 2's output pin 1 from sample 1536,
+  // interleaved, is what instance 1's edits give: state shared between
+  // instances?". Each record holds blocks of the same size. `together` names
+  // the way they ran ("interleaved", "on threads of their own").
   static std::string Difference(const std::vector<InstanceRun>& alone, const InstanceRun& beside,
                                 size_t instance, const std::string& together);
 

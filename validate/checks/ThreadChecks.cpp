@@ -58,22 +58,15 @@ class Lockstep {
 InstanceRun RunDsp(HostHarness& harness, int32_t pin_count, int blocks, Lockstep* lockstep,
                    std::string* error) {
   InstanceRun run;
-  const int id = harness.MakeDsp(pin_count, true, BLOCK);
-  if (id < 0 || !harness.IsLive(id)) {
+  InstanceRun::Layout layout;
+  const int id = InstanceRun::OpenDsp(harness, pin_count, BLOCK, &layout);
+  if (id < 0) {
     *error = "makeModule(0, 1) gives no usable DSP instance";
     return run;
   }
-  DspHost& host = harness.Dsp(id);
-  host.Describe();
-  host.Open();
-  const InstanceRun::Layout layout = InstanceRun::FindLayout(host);
-  host.SetLogging(true);
-  host.ClearLog();
   for (int block = 0; block < blocks; ++block) {
     if (lockstep != nullptr) lockstep->Arrive();
-    InstanceRun::FillInputs(host, layout, block, BLOCK);
-    host.Run(BLOCK);
-    run.Record(host, layout, BLOCK);
+    run.RunBlock(harness.Dsp(id), layout, block, BLOCK);
   }
   harness.Close(id);
   return run;
