@@ -59,11 +59,11 @@ void InstanceRun::RunBlock(DspHost& host, const Layout& layout, int block, int32
   }
   host.Run(block_size);
   m_block_size = block_size;
+  m_output_pins = layout.outputs;
   Block kept;
   for (const HostCall& call : host.Log())
     kept.calls.push_back({call.opcode, call.index, call.value, FloatBits(call.opt)});
   host.ClearLog();
-  kept.pins = layout.outputs;
   for (const int32_t pin : layout.outputs) {
     const AudioBuffer buffer = host.Buffer(pin);
     std::vector<uint32_t> samples;
@@ -122,7 +122,7 @@ std::string InstanceRun::Difference(const std::vector<InstanceRun>& alone, const
   const std::vector<uint32_t>& wanted = expected.outputs[p];
   const std::vector<uint32_t>& had = got.outputs[p];
   const auto s = static_cast<size_t>(want - wanted.begin());
-  const std::string where = who + "output pin " + std::to_string(expected.pins[p]) + " from sample " +
+  const std::string where = who + "output pin " + std::to_string(own.m_output_pins[p]) + " from sample " +
                             std::to_string(b * static_cast<size_t>(own.m_block_size) + s) + ", " + together;
   // The rest of the block as another instance gives it alone: what that
   // instance was told reached this one.

@@ -52,12 +52,12 @@ class InstanceRun {
   };
   struct Block {
     std::vector<Call> calls;
-    std::vector<int32_t> pins;                   // the output pins, in the order of `outputs`
     std::vector<std::vector<uint32_t>> outputs;  // each output's samples, as bits
   };
   static std::string CallText(const std::vector<Call>& calls, size_t k);
 
   int32_t m_block_size = 0;
+  std::vector<int32_t> m_output_pins;  // by DSP-side id, in the order of each block's `outputs`
   std::vector<Block> m_blocks;
 };
 
