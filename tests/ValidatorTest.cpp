@@ -779,6 +779,9 @@ TEST(Validate, AResultLineOnTheModulesOutputIsNotTakenForOne) {
           << Text(check.second, "message");
       EXPECT_NE(Text(check.second, "output").find("@qxresult pass 0 0"), std::string::npos)
           << "the module's output is shown with the result";
+      // A process that ended itself is not run again under the memory checker.
+      EXPECT_EQ(Text(check.second, "message").find("run again under"), std::string::npos)
+          << Text(check.second, "message");
     }
   }
   EXPECT_EQ(crashed, static_cast<int>(DefaultChecks() - LoadingChecksCount()));

@@ -146,8 +146,9 @@ CheckResult Validator::Classify(const ChildRunner::Outcome& outcome) {
 }
 
 CheckResult Validator::Explained(const ValidationCheck& check, const std::string& module, uint64_t seed,
-                                 CheckResult result) const {
-  if (result.status != CheckStatus::CRASH) return result;
+                                 const ChildRunner::Outcome& outcome) {
+  CheckResult result = Classify(outcome);
+  if (result.status != CheckStatus::CRASH || outcome.end != ChildRunner::End::SIGNALLED) return result;
   // The run's trace is not written again.
   const std::string explained =
       MemoryChecker::Explain(m_options.program, m_options.timeout, Request(check, module, seed, false));
@@ -159,8 +160,8 @@ CheckResult Validator::RunOne(const ValidationCheck& check, const std::string& m
                               TraceWriter* trace) {
   if (!m_options.in_process)
     return Explained(check, module, seed,
-                     Classify(ChildRunner::Run(ChildRunner::Command(m_options.program), m_options.timeout,
-                                               Request(check, module, seed))));
+                     ChildRunner::Run(ChildRunner::Command(m_options.program), m_options.timeout,
+                                      Request(check, module, seed)));
   const auto began = SteadyClock::now();
   trace->Start(check.name, module);
   CheckContext context(module, seed, m_options.size, trace);
@@ -214,8 +215,7 @@ std::string Validator::RunPhase(const std::vector<const ValidationCheck*>& check
       ChildRunner::Outcome outcome;
       if ((*it)->runner.Poll(&outcome)) {
         const size_t index = (*it)->index;
-        results[index] =
-            std::make_unique<CheckResult>(Explained(*checks[index], module, seed, Classify(outcome)));
+        results[index] = std::make_unique<CheckResult>(Explained(*checks[index], module, seed, outcome));
         note(*checks[index], *results[index]);
         it = running.erase(it);
         progress = true;

@@ -81,10 +81,12 @@ class Validator {
                        bool traced = true) const;
   // What a child's end says about its check; notes a trace it could not write.
   CheckResult Classify(const ChildRunner::Outcome& outcome);
-  // A crash's result with the first error of the memory checker (MemoryChecker)
-  // that ran the check once more, where there is one.
+  // What a child's end says, and for a process killed by a signal the first
+  // error of the memory checker (MemoryChecker) that ran the check once more,
+  // where there is one. A process that ended itself is not run again: no
+  // stack or memory error would say more than its status.
   CheckResult Explained(const ValidationCheck& check, const std::string& module, uint64_t seed,
-                        CheckResult result) const;
+                        const ChildRunner::Outcome& outcome);
   CheckResult RunOne(const ValidationCheck& check, const std::string& module, uint64_t seed,
                      TraceWriter* trace);
   // Runs `checks` on `module`, up to `jobs` at a time, and hands each result
