@@ -1,6 +1,7 @@
 #include "JsonText.h"
 
 #include <cmath>
+#include <nlohmann/json.hpp>
 
 #include "TextFormat.h"
 

@@ -4,11 +4,13 @@
 // the shortest text that reads back as the same float; infinities and NaN,
 // which JSON lacks, as the strings "inf", "-inf" and "nan". Texts may hold any
 // bytes (a module's output): what is not UTF-8 becomes U+FFFD, and everything
-// beyond ASCII is escaped.
+// beyond ASCII is escaped. Only the declarations are included here: a file
+// that builds or reads a document includes <nlohmann/json.hpp> itself, so the
+// many that only pass one along do not compile the library.
 #ifndef COMMON_JSONTEXT_H
 #define COMMON_JSONTEXT_H
 
-#include <nlohmann/json.hpp>
+#include <nlohmann/json_fwd.hpp>
 #include <string>
 
 // Keys keep the order in which they were set.

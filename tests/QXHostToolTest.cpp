@@ -2,6 +2,7 @@
 // clear line and the right exit code for each way a run can fail.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <string>
 #include <vector>

@@ -2,6 +2,7 @@
 // three forms of a check that does not apply.
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "JsonText.h"

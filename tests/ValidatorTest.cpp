@@ -15,6 +15,7 @@
 #include <functional>
 #include <limits>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <rapidxml/rapidxml.hpp>
 #include <set>
 #include <sstream>

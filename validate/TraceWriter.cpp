@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstring>
+#include <nlohmann/json.hpp>
 
 #include "ChildReport.h"
 #include "JsonText.h"

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <nlohmann/json.hpp>
 #include <sstream>
 
 #include "JsonText.h"

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <cstring>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <random>
 #include <regex>
 #include <thread>

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <nlohmann/json.hpp>
 #include <regex>
 
 #include "JsonText.h"

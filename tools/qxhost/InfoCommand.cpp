@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <iomanip>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <vector>
 

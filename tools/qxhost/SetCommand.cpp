@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <iomanip>
 #include <memory>
+#include <nlohmann/json.hpp>
 #include <sstream>
 #include <utility>
 
