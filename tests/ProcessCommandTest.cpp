@@ -341,6 +341,14 @@ TEST(QXHostProcess, ARunThatFailsLeavesAnExistingOutAsItWasAndNoPartialFile) {
   WriteWav(in, 44100, std::vector<std::vector<int16_t> >(3000, {1000, -1000}), 3000);
   QXHostRun crashed({"process", "--block-size", "64", stereo, in, out, "Gain=-1"});
   EXPECT_FALSE(crashed.exited && crashed.code == 0) << crashed.err;
+  // The crash says where: the call in flight, its sample, and the stack
+  // through the module's own frames.
+  EXPECT_NE(crashed.err.find("stereo_gain.qxm: the module crashed the process (SIGABRT) during process_entry "
+                             "(offset 0, count 64), at sample 64 of " +
+                             in + "; " + out + " was not written\nqxhost: its stack"),
+            std::string::npos)
+      << crashed.err;
+  EXPECT_NE(crashed.err.find("stereo_gain.qxm(+0x"), std::string::npos) << crashed.err;
   EXPECT_EQ(Bytes(out), "the user's file");
   EXPECT_EQ(FilesNaming(folder.path, "qxhost"), std::vector<std::string>{});
   // A run that succeeds replaces it whole.

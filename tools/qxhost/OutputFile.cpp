@@ -32,12 +32,13 @@ int Slot(int signal) {
 
 // Removes the temporary file, then lets the signal do what it did before:
 // the previous handler, or the default action (for a fault, returning
-// faults again at the same instruction, now with the previous handler).
+// faults again at the same instruction, now with the previous handler; a
+// signal that was sent, abort's too, is sent again).
 void OnSignal(int signal) {
   if (g_armed.exchange(false)) unlink(g_temporary);
   const int slot = Slot(signal);
   if (slot >= 0) sigaction(signal, &g_previous[slot], nullptr);
-  if (signal == SIGINT || signal == SIGTERM || signal == SIGHUP) raise(signal);
+  if (signal == SIGINT || signal == SIGTERM || signal == SIGHUP || signal == SIGABRT) raise(signal);
 }
 
 void Arm(const std::string& path) {

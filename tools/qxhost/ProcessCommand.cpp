@@ -24,6 +24,7 @@
 #if QX_HAVE_SNDFILE
 #include <sndfile.h>
 
+#include "CrashNote.h"
 #include "OutputFile.h"
 #endif
 
@@ -210,6 +211,8 @@ int ProcessCommand::Run(std::ostream& out, std::ostream& err) {
   // Buffers of one block: memory in proportion to the block and the pins.
   DspHost host(PinDescription::DspCount(pins), block, block);
   host.SetLogging(false);  // a log entry per call would grow with the file
+  // A crash says where, before the process ends.
+  const CrashNote crash_note(host, module, input_name, output_name);
   auto* record = static_cast<QXModuleStruct*>(
       library->MakeModule(0, QX_INSTANCE_DSP, &DspHost::Callback, host.HostData()));
   if (record == nullptr) {
