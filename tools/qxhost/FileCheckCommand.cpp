@@ -79,18 +79,16 @@ FileCheckCommand::FileCheckCommand(CLI::App& tool)
                   "getModuleProperties and makeModule, undecorated, and nothing else; it imports system\n"
                   "libraries only (Windows DLLs; on Linux the C and C++ runtimes). The options add the\n"
                   "rules of a release.") {
-  App()->add_flag("--json", m_json, "one JSON object instead of text");
-  App()->add_flag("--stripped", m_stripped,
-                  "the file has no debug sections and no symbol table, and a debug link naming a file "
-                  "beside it with the checksum the link gives");
-  App()
-      ->add_option("--version", m_version, "a Windows version resource: file and product version X.Y.Z")
-      ->type_name("X.Y.Z");
-  App()
-      ->add_option("--no-path", m_no_paths, "the file does not name DIR (a folder of the build machine)")
-      ->type_name("DIR")
-      ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-  App()->add_option("MODULE", m_module, "the module file")->required();
+  Flag("--json", &m_json, "one JSON object instead of text");
+  Flag("--stripped", &m_stripped,
+       "the file has no debug sections and no symbol table, and a debug link naming a file "
+       "beside it with the checksum the link gives");
+  Option("--version", &m_version, "a Windows version resource: file and product version X.Y.Z")
+      .TypeName("X.Y.Z");
+  Option("--no-path", &m_no_paths, "the file does not name DIR (a folder of the build machine)")
+      .TypeName("DIR")
+      .EveryValue();
+  Option("MODULE", &m_module, "the module file").Required();
 }
 
 int FileCheckCommand::Run(std::ostream& out, std::ostream& err) {

@@ -11,16 +11,14 @@ FuzzCommand::FuzzCommand(CLI::App& tool)
           "time is up. A crash, a hang or a broken rule is a finding: it is printed with the seed and the\n"
           "shortest replay, '--seed N --steps K --replay', which says each step as it takes it.\n"
           "Exit status: 0 no finding, 1 a finding, 2 bad usage or an unusable module.") {
-  CLI::App& app = *App();
-  app.add_option("--duration", m_duration, "seconds of episodes (default 20)")->type_name("SECONDS");
-  app.add_option("--jobs", m_jobs, "episodes side by side (default: one per processor)")->type_name("N");
-  app.add_option("--seed", m_seed, "seed of the first episode (printed); the next ones count up")
-      ->type_name("N");
-  app.add_option("--steps", m_steps, "steps in an episode (default 200)")->type_name("N");
-  app.add_option("--timeout", m_timeout, "time limit of one episode (default 10)")->type_name("SECONDS");
-  app.add_flag("--replay", m_replay, "run the one episode of --seed and --steps, saying each step");
-  app.add_flag("--run-episode", m_run_episode)->group("");
-  app.add_option("MODULE", m_options.module, "the module file")->required();
+  Option("--duration", &m_duration, "seconds of episodes (default 20)").TypeName("SECONDS");
+  Option("--jobs", &m_jobs, "episodes side by side (default: one per processor)").TypeName("N");
+  Option("--seed", &m_seed, "seed of the first episode (printed); the next ones count up").TypeName("N");
+  Option("--steps", &m_steps, "steps in an episode (default 200)").TypeName("N");
+  Option("--timeout", &m_timeout, "time limit of one episode (default 10)").TypeName("SECONDS");
+  Flag("--replay", &m_replay, "run the one episode of --seed and --steps, saying each step");
+  Flag("--run-episode", &m_run_episode).Hidden();
+  Option("MODULE", &m_options.module, "the module file").Required();
 }
 
 int FuzzCommand::Run(std::ostream& out, std::ostream& err) {

@@ -57,9 +57,9 @@ InfoCommand::InfoCommand(CLI::App& tool)
     : ToolCommand(tool, "info", "qxhost info [--json] [--timeout SECONDS] [--in-process] MODULE",
                   "Loads MODULE, prints its properties (name, id, about text, flags, framework version)\n"
                   "and the pins its DSP instance describes.") {
-  App()->add_flag("--json", m_json, "machine-readable output");
+  Flag("--json", &m_json, "machine-readable output");
   AddIsolationOptions(&m_timeout, &m_in_process);
-  App()->add_option("MODULE", m_module, "the module file")->required();
+  Option("MODULE", &m_module, "the module file").Required();
 }
 
 int InfoCommand::Run(std::ostream& out, std::ostream& err) {

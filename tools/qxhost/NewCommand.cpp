@@ -285,10 +285,8 @@ NewCommand::NewCommand(CLI::App& tool)
                   "empty): its CMake project on the SDK's package, a DSP side and a GUI side sharing a\n"
                   "control pin between an audio input and output, the exports, a README with the next\n"
                   "commands, and a test of the module by validate and process. Overwrites nothing.") {
-  App()
-      ->add_option("NAME", m_name, "the module's name: letters, digits and _, starting with a letter")
-      ->required();
-  App()->add_option("FOLDER", m_folder, "where the project goes: a new or an empty folder")->required();
+  Option("NAME", &m_name, "the module's name: letters, digits and _, starting with a letter").Required();
+  Option("FOLDER", &m_folder, "where the project goes: a new or an empty folder").Required();
 }
 
 bool NewCommand::ValidName(const std::string& name) {

@@ -39,15 +39,12 @@ ProcessCommand::ProcessCommand(CLI::App& tool)
                   "to the nearest sample), as the host does: the pin's variable is written and the\n"
                   "change reported as an event there. A pin's changes are given in time order. The\n"
                   "module is loaded in this process.") {
-  App()
-      ->add_option("--block-size", m_block_size, "samples per process call, 1 to 4096 (default 512)")
-      ->type_name("N");
-  App()->add_option("MODULE", m_module, "the module file")->required();
-  App()->add_option("IN", m_input, "the audio file to read (any format libsndfile reads)")->required();
-  App()->add_option("OUT", m_output, "the audio file to write")->required();
-  App()->add_option(
-      "PIN=VALUE[@SECONDS]", m_edits,
-      "PIN by name or index; VALUE a decimal number; SECONDS from the file's start (default 0)");
+  Option("--block-size", &m_block_size, "samples per process call, 1 to 4096 (default 512)").TypeName("N");
+  Option("MODULE", &m_module, "the module file").Required();
+  Option("IN", &m_input, "the audio file to read (any format libsndfile reads)").Required();
+  Option("OUT", &m_output, "the audio file to write").Required();
+  Option("PIN=VALUE[@SECONDS]", &m_edits,
+         "PIN by name or index; VALUE a decimal number; SECONDS from the file's start (default 0)");
 }
 
 #if !QX_HAVE_SNDFILE

@@ -44,17 +44,16 @@ SetCommand::SetCommand(CLI::App& tool)
                   "Loads MODULE, creates and opens a DSP and a GUI instance, then applies each edit as the\n"
                   "host does: stores the pin's value and reports the change to the GUI instance. Prints\n"
                   "every pin after each edit.") {
-  App()
-      ->add_option("--echo", m_echo,
-                   "when the host reports the instance's own writes back to it: none (default),\n"
-                   "immediate (inside the write), deferred (after it)")
-      ->type_name("MODE");
-  App()->add_flag("--json", m_json, "machine-readable output");
+  Option("--echo", &m_echo,
+         "when the host reports the instance's own writes back to it: none (default),\n"
+         "immediate (inside the write), deferred (after it)")
+      .TypeName("MODE");
+  Flag("--json", &m_json, "machine-readable output");
   AddIsolationOptions(&m_timeout, &m_in_process);
-  App()->add_option("MODULE", m_module, "the module file")->required();
-  App()->add_option("PIN=VALUE", m_edits,
-                    "PIN by name or index; VALUE a decimal number, inf or nan\n"
-                    "(integer pins take the whole part)");
+  Option("MODULE", &m_module, "the module file").Required();
+  Option("PIN=VALUE", &m_edits,
+         "PIN by name or index; VALUE a decimal number, inf or nan\n"
+         "(integer pins take the whole part)");
 }
 
 bool SetCommand::ParseValue(const std::string& text, double* value, std::string* why) {

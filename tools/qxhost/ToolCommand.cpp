@@ -1,8 +1,10 @@
 #include "ToolCommand.h"
 
+#include <CLI/CLI.hpp>
 #include <cerrno>
 #include <cstdlib>
 #include <sstream>
+#include <utility>
 
 #include "ReportChannel.h"
 #include "TextFormat.h"
@@ -13,6 +15,42 @@ std::optional<ModuleLibrary> ToolCommand::Load(const std::string& path, std::ost
   // The text names the path, which may hold anything a file name can.
   if (!library) err << "qxhost: " << TextFormat::Printable(error.text) << "\n";
   return library;
+}
+
+ToolCommand::ToolCommand(CLI::App& tool, const char* name, std::string usage, const std::string& description)
+    : m_app(tool.add_subcommand(name, description)), m_usage(std::move(usage)) {}
+
+ToolCommand::Argument& ToolCommand::Argument::TypeName(const char* name) {
+  m_option->type_name(name);
+  return *this;
+}
+
+ToolCommand::Argument& ToolCommand::Argument::Required() {
+  m_option->required();
+  return *this;
+}
+
+ToolCommand::Argument& ToolCommand::Argument::Hidden() {
+  m_option->group("");
+  return *this;
+}
+
+ToolCommand::Argument& ToolCommand::Argument::EveryValue() {
+  m_option->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+  return *this;
+}
+
+ToolCommand::Argument ToolCommand::Flag(const char* name, bool* target, const char* help) {
+  return Argument(m_app->add_flag(name, *target, help));
+}
+
+ToolCommand::Argument ToolCommand::Option(const char* name, std::string* target, const char* help) {
+  return Argument(m_app->add_option(name, *target, help));
+}
+
+ToolCommand::Argument ToolCommand::Option(const char* name, std::vector<std::string>* target,
+                                          const char* help) {
+  return Argument(m_app->add_option(name, *target, help));
 }
 
 void ToolCommand::AddIsolationOptions(double* timeout, bool* in_process) {

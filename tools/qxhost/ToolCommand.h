@@ -1,16 +1,23 @@
 // One command of qxhost: it declares its subcommand and options on the tool's
-// command line, and runs once the line is parsed.
+// command line, and runs once the line is parsed. The command-line library
+// (CLI11, a large header) is compiled only here and in the tool: a command
+// declares its words through Flag and Option.
 #ifndef TOOLS_QXHOST_TOOLCOMMAND_H
 #define TOOLS_QXHOST_TOOLCOMMAND_H
 
-#include <CLI/CLI.hpp>
 #include <optional>
 #include <ostream>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "ChildRequest.h"
 #include "ModuleLibrary.h"
+
+namespace CLI {
+class App;
+class Option;
+}  // namespace CLI
 
 class ToolCommand {
  public:
@@ -61,8 +68,25 @@ class ToolCommand {
   static bool ReadDone(const std::string& report, const std::string& token, Answer* answer);
 
  protected:
-  ToolCommand(CLI::App& tool, const char* name, std::string usage, const std::string& description)
-      : m_app(tool.add_subcommand(name, description)), m_usage(std::move(usage)) {}
+  ToolCommand(CLI::App& tool, const char* name, std::string usage, const std::string& description);
+
+  // One of the command's words as declared: a flag, an option ("--name") or
+  // a positional argument ("NAME"), each read as text (numbers are read
+  // strictly in Run, by Whole, Unsigned and Seconds).
+  class Argument {
+   public:
+    explicit Argument(CLI::Option* option) : m_option(option) {}
+    Argument& TypeName(const char* name);  // in the help: "--jobs N"
+    Argument& Required();
+    Argument& Hidden();      // no help line: a word between qxhost processes
+    Argument& EveryValue();  // each time it is given, one more value
+   private:
+    CLI::Option* m_option;
+  };
+  Argument Flag(const char* name, bool* target, const char* help = "");
+  Argument Option(const char* name, std::string* target, const char* help = "");
+  // More than one value; a positional one takes the rest of the line.
+  Argument Option(const char* name, std::vector<std::string>* target, const char* help = "");
 
   // Opens a module file as the host does; nothing and one line on `err` if it
   // cannot be used.

@@ -12,39 +12,33 @@ ValidateCommand::ValidateCommand(CLI::App& tool)
           "signal or exception) or timeout. A run ends with one summary line.\n"
           "Exit status: 0 all passed (warnings and skips allowed), 1 a check failed, crashed or timed\n"
           "out, 2 bad usage or no loadable module.") {
-  CLI::App& app = *App();
-  app.add_option("--include", m_options.include,
-                 "only the checks whose names match (loading.exports always runs)")
-      ->type_name("REGEX");
-  app.add_option("--exclude", m_options.exclude, "not the checks whose names match")->type_name("REGEX");
-  app.add_option("--seed", m_seed, "seed of the randomised checks (printed; the same seed repeats a run)")
-      ->type_name("N");
-  app.add_option("--size", m_size,
-                 "work of the long-running checks: opcodes swept, edits, blocks (default 64)")
-      ->type_name("N");
-  app.add_option("--timeout", m_timeout, "time limit of each check (default 10)")->type_name("SECONDS");
-  app.add_option("--jobs", m_jobs, "checks run side by side (default: one per processor)")->type_name("N");
-  app.add_option("--strictness", m_strictness,
-                 "1 the contract's checks (default), 2 also the long ones, 3 also several threads at once")
-      ->type_name("LEVEL");
-  app.add_option("--repeat", m_repeat, "run the checks N times, round r with the seed + r (default 1)")
-      ->type_name("N");
-  app.add_flag("--shuffle", m_options.shuffle, "each round in an order drawn from its seed");
-  app.add_flag("--strict", m_options.strict, "a warning fails its check");
-  app.add_flag("--only-failed", m_options.only_failed,
-               "print only the checks that failed, crashed or timed out");
-  app.add_flag("--json", m_options.json,
-               "the report as JSON on standard output (the summary line goes to stderr)");
-  app.add_option("--junit", m_options.junit, "also write the report as JUnit XML")->type_name("FILE");
-  app.add_option("--trace", m_options.trace,
-                 "every call between host and module, both directions, as JSON lines")
-      ->type_name("FILE");
-  app.add_flag("--in-process", m_options.in_process,
-               "run the checks in this process (for a debugger; a crash ends "
-               "the run)");
+  Option("--include", &m_options.include, "only the checks whose names match (loading.exports always runs)")
+      .TypeName("REGEX");
+  Option("--exclude", &m_options.exclude, "not the checks whose names match").TypeName("REGEX");
+  Option("--seed", &m_seed, "seed of the randomised checks (printed; the same seed repeats a run)")
+      .TypeName("N");
+  Option("--size", &m_size, "work of the long-running checks: opcodes swept, edits, blocks (default 64)")
+      .TypeName("N");
+  Option("--timeout", &m_timeout, "time limit of each check (default 10)").TypeName("SECONDS");
+  Option("--jobs", &m_jobs, "checks run side by side (default: one per processor)").TypeName("N");
+  Option("--strictness", &m_strictness,
+         "1 the contract's checks (default), 2 also the long ones, 3 also several threads at once")
+      .TypeName("LEVEL");
+  Option("--repeat", &m_repeat, "run the checks N times, round r with the seed + r (default 1)")
+      .TypeName("N");
+  Flag("--shuffle", &m_options.shuffle, "each round in an order drawn from its seed");
+  Flag("--strict", &m_options.strict, "a warning fails its check");
+  Flag("--only-failed", &m_options.only_failed, "print only the checks that failed, crashed or timed out");
+  Flag("--json", &m_options.json, "the report as JSON on standard output (the summary line goes to stderr)");
+  Option("--junit", &m_options.junit, "also write the report as JUnit XML").TypeName("FILE");
+  Option("--trace", &m_options.trace, "every call between host and module, both directions, as JSON lines")
+      .TypeName("FILE");
+  Flag("--in-process", &m_options.in_process,
+       "run the checks in this process (for a debugger; a crash ends "
+       "the run)");
   // A check's own process: started by another qxhost validate, never by hand.
-  app.add_option("--run-check", m_run_check)->group("");
-  app.add_option("MODULE", m_options.modules, "module files")->required();
+  Option("--run-check", &m_run_check).Hidden();
+  Option("MODULE", &m_options.modules, "module files").Required();
 }
 
 int ValidateCommand::Run(std::ostream& out, std::ostream& err) {
