@@ -54,6 +54,13 @@ char g_long_about[5001];
 // Used by some of the faults only.
 [[maybe_unused]] volatile bool g_forever = true;
 
+// A hang: the call never returns. It sleeps rather than spins, so that the
+// tests of hangs leave the processor to the tests beside them; the host
+// stops a spinning module the same way.
+[[maybe_unused]] void Forever() {
+  while (g_forever) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+}
+
 #if defined(FAULT_ESCAPES) && !defined(_WIN32)
 // Leaves a process behind as a daemon does (two forks, a session of its
 // own), which creates the file QX_ESCAPED_MARKER names two seconds later.
@@ -391,10 +398,7 @@ QXWord QX_CALL GuiDispatch(QXGuiStruct* record, int32_t opcode, int32_t index, i
   if (opcode == GUI_OP_PIN_VALUE_CHANGED) record->version = 2;
 #endif
 #ifdef FAULT_HANGS
-  if (opcode < 0 || opcode > GUI_OP_INDEX_2) {
-    while (g_forever) {
-    }
-  }
+  if (opcode < 0 || opcode > GUI_OP_INDEX_2) Forever();
 #endif
   return 0;
 }
@@ -415,8 +419,7 @@ Gui* NewGui(qxaudioMaster callback, QXWord host_data) {
 
 extern "C" QX_EXPORT bool QX_CALL getModuleProperties(int32_t index, QXModuleProperties* properties) {
 #ifdef FAULT_HANGS_LOADING
-  while (g_forever) {
-  }
+  Forever();
 #endif
 #if defined(FAULT_SLOW_LOADING) || defined(FAULT_SLOWISH_LOADING)
   // Work the host's start waits for: past the failure's limit, or past the
