@@ -345,7 +345,7 @@ TEST(QXHostProcess, ARunThatFailsLeavesAnExistingOutAsItWasAndNoPartialFile) {
   // through the module's own frames.
   EXPECT_NE(crashed.err.find("stereo_gain.qxm: the module crashed the process (SIGABRT) during process_entry "
                              "(offset 0, count 64), at sample 64 of " +
-                             in + "; " + out + " was not written\nqxhost: its stack"),
+                             in + "; " + out + " was not written\nqxhost: the crashing thread's stack"),
             std::string::npos)
       << crashed.err;
   EXPECT_NE(crashed.err.find("stereo_gain.qxm(+0x"), std::string::npos) << crashed.err;

@@ -29,6 +29,7 @@
 
 #include "CheckCatalog.h"
 #include "JsonText.h"
+#include "MemoryChecker.h"
 #include "ParamName.h"
 #include "QXHostRun.h"
 #include "QXHostTool.h"
@@ -825,6 +826,37 @@ TEST(Validate, ACrashNamesTheCallInFlight) {
       << Text(check, "message");
 }
 
+#ifndef _WIN32
+TEST(Validate, ACrashShowsItsStackWhereNoMemoryCheckerRunsIt) {
+  const char* saved = std::getenv("QXHOST_MEMORY_CHECKER");
+  const std::string before = saved != nullptr ? saved : "";
+  setenv("QXHOST_MEMORY_CHECKER", "none", 1);
+  QXHostRun run({"validate", "--json", "--include", "dsp.unknown-opcodes", "--size", "4",
+                 QXHostRun::Module("faulty_crash_on_unknown.qxm")});
+  if (saved != nullptr) {
+    setenv("QXHOST_MEMORY_CHECKER", before.c_str(), 1);
+  } else {
+    unsetenv("QXHOST_MEMORY_CHECKER");
+  }
+  const std::string output = Text(ChecksByName(run)["dsp.unknown-opcodes"], "output");
+  if (MemoryChecker::Sanitized()) {
+    // The sanitizers report the crash themselves.
+    EXPECT_TRUE(output.find("Sanitizer") != std::string::npos ||
+                output.find("runtime error") != std::string::npos)
+        << output;
+    EXPECT_EQ(output.find("crashing thread's stack"), std::string::npos) << output;
+  } else {
+    // The check's process wrote it, innermost first: the module's frame.
+    const size_t header = output.find("qxhost: the crashing thread's stack");
+    ASSERT_NE(header, std::string::npos) << output;
+    const size_t first = output.find('\n', header) + 1;
+    EXPECT_NE(output.substr(first, output.find('\n', first) - first).find("faulty_crash_on_unknown.qxm(+0x"),
+              std::string::npos)
+        << output;
+  }
+}
+#endif
+
 TEST(Validate, EachFailureOfACheckHasALineOfItsOwn) {
   QXHostRun run({"validate", "--include", "callback.gui", "--size", "16",
                  QXHostRun::Module("faulty_wrong_record.qxm")});
@@ -1072,10 +1104,12 @@ TEST_P(QXHostToolIsolation, OneLineAndStatus1ForAModuleThatKillsOrStallsItsProce
     EXPECT_EQ(run.code, 1) << run.out << run.err;
     EXPECT_EQ(run.err.rfind("qxhost: ", 0), 0u) << run.err;
     // One line; after it only what the memory checker found, where it ran
-    // a crashed process once more.
+    // a crashed process once more, or else the crash's stack.
     const std::string line = run.err.substr(0, run.err.find('\n') + 1);
     const std::string after = run.err.substr(line.size());
-    EXPECT_TRUE(after.empty() || after.find("run again under ") < after.find('\n')) << run.err;
+    EXPECT_TRUE(after.empty() || after.find("run again under ") < after.find('\n') ||
+                after.rfind("qxhost: the crashing thread's stack", 0) == 0)
+        << run.err;
     EXPECT_NE(line.find(GetParam().says), std::string::npos) << run.err;
   }
 }

@@ -12,21 +12,6 @@
 
 namespace {
 
-// Whether this program carries a sanitizer's run time.
-bool Sanitized() {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-  return true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
-  return true;
-#else
-  return false;
-#endif
-#else
-  return false;
-#endif
-}
-
 // `name` found on PATH, or "".
 std::string OnPath(const std::string& name) {
 #ifdef _WIN32
@@ -54,6 +39,20 @@ size_t PrefixLength(const std::string& line) {
 }
 
 }  // namespace
+
+bool MemoryChecker::Sanitized() {
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  return true;
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer) || __has_feature(memory_sanitizer)
+  return true;
+#else
+  return false;
+#endif
+#else
+  return false;
+#endif
+}
 
 std::vector<std::string> MemoryChecker::Command() {
   const char* chosen = std::getenv("QXHOST_MEMORY_CHECKER");

@@ -19,6 +19,9 @@ class MemoryChecker {
   // run), or its children run under an emulator. QXHOST_MEMORY_CHECKER may
   // also name the valgrind program to use.
   static std::vector<std::string> Command();
+  // Whether this program carries a sanitizer's run time (which reports
+  // crashes itself, and which valgrind cannot run).
+  static bool Sanitized();
   // The checker's first report in `output` (an error, or the signal that
   // ended the program, with its stack), its lines without the checker's
   // "==PID== " prefix and without its banner; "" if there is none.

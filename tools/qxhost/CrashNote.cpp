@@ -1,12 +1,12 @@
 #include "CrashNote.h"
 
-#include <execinfo.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <csignal>
 #include <cstring>
 
+#include "CrashStack.h"
 #include "OpcodeNames.h"
 
 namespace {
@@ -62,11 +62,10 @@ class Line {
 CrashNote::CrashNote(const DspHost& host, const std::string& module, const std::string& input,
                      const std::string& output)
     : m_host(host), m_module(module), m_input(input), m_output(output) {
-  // The first stack walk loads what it needs (and may allocate): here, not in the handler.
-  void* frames[4];
-  backtrace(frames, 4);
+  CrashStack::Prepare();
   struct sigaction action {};
-  action.sa_handler = &CrashNote::OnSignal;
+  action.sa_sigaction = &CrashNote::OnSignal;
+  action.sa_flags = SA_SIGINFO;
   sigemptyset(&action.sa_mask);
   for (int i = 0; i < CRASH_SIGNAL_COUNT; ++i) sigaction(CRASH_SIGNALS[i], &action, &g_before[i]);
   g_note = this;
@@ -77,9 +76,9 @@ CrashNote::~CrashNote() {
   for (int i = 0; i < CRASH_SIGNAL_COUNT; ++i) sigaction(CRASH_SIGNALS[i], &g_before[i], nullptr);
 }
 
-void CrashNote::OnSignal(int signal) {
+void CrashNote::OnSignal(int signal, siginfo_t* /*info*/, void* context) {
   const CrashNote* note = g_note.exchange(nullptr);
-  if (note != nullptr) note->Write(signal);
+  if (note != nullptr) note->Write(signal, context);
   const int slot = CrashSlot(signal);
   if (slot >= 0) sigaction(signal, &g_before[slot], nullptr);
   // A fault comes again at the same instruction, now to the handler before
@@ -87,7 +86,7 @@ void CrashNote::OnSignal(int signal) {
   if (signal == SIGABRT) raise(signal);
 }
 
-void CrashNote::Write(int signal) const {
+void CrashNote::Write(int signal, const void* context) const {
   Line line;
   const int slot = CrashSlot(signal);
   line << "qxhost: " << m_module.c_str() << ": the module crashed the process ("
@@ -114,13 +113,9 @@ void CrashNote::Write(int signal) const {
   }
   if (call.entry != DspHost::Entry::NONE)
     line << ", at sample " << static_cast<long long>(call.clock) << " of " << m_input.c_str();
-  line << "; " << m_output.c_str()
-       << " was not written\nqxhost: its stack (a frame of the module reads FILE(+OFFSET): `addr2line -f -C "
-          "-e "
-          "FILE OFFSET` names it, and so does the command run under valgrind):\n";
+  line << "; " << m_output.c_str() << " was not written\nqxhost: " << CrashStack::HEADER
+       << " (a frame of the module reads FILE(+OFFSET): `addr2line -f -C -e FILE OFFSET` names it, and so "
+          "does the command run under valgrind):\n";
   line.WriteTo(STDERR_FILENO);
-  void* frames[32];
-  const int count = backtrace(frames, 32);
-  // The first two are this handler and the system's return from it.
-  if (count > 2) backtrace_symbols_fd(frames + 2, count - 2, STDERR_FILENO);
+  CrashStack::Write(STDERR_FILENO, context, 32);
 }

@@ -7,6 +7,7 @@
 #ifndef TOOLS_QXHOST_CRASHNOTE_H
 #define TOOLS_QXHOST_CRASHNOTE_H
 
+#include <csignal>
 #include <string>
 
 #include "DspHost.h"
@@ -21,8 +22,8 @@ class CrashNote {
   CrashNote& operator=(const CrashNote&) = delete;
 
  private:
-  static void OnSignal(int signal);
-  void Write(int signal) const;
+  static void OnSignal(int signal, siginfo_t* info, void* context);
+  void Write(int signal, const void* context) const;
 
   const DspHost& m_host;
   std::string m_module;

@@ -8,6 +8,7 @@
 #include "ChildReport.h"
 #include "ChildRequest.h"
 #include "ChildRunner.h"
+#include "CrashStack.h"
 #include "FileCheckCommand.h"
 #include "FuzzCommand.h"
 #include "InfoCommand.h"
@@ -166,6 +167,9 @@ int QXHostTool::RunLine(const std::vector<std::string>& args, const ChildRequest
     // another process of its own for the module.
     command->BeChild(*request);
     ChildRunner::EndWithParent();
+    // Where no memory checker will run it again, a crash shows its stack
+    // with the module's output.
+    if (MemoryChecker::Command().empty()) CrashStack::WriteOnCrash();
   } else if (m_isolate && command->Isolated()) {
     return RunIsolated(args, *command);
   }
@@ -210,10 +214,18 @@ int QXHostTool::RunIsolated(const std::vector<std::string>& args, const ToolComm
     return answer.code;
   }
   const std::string module = TextFormat::Printable(command.Module());
-  std::string why = ChildRunner::Headline(outcome.err);
+  // A crash's stack, where the process wrote one (CrashStack), follows the line.
+  std::string printed = outcome.err, stack;
+  const size_t stack_at = printed.find(std::string("qxhost: ") + CrashStack::HEADER);
+  if (stack_at != std::string::npos) {
+    stack = printed.substr(stack_at);
+    printed.erase(stack_at);
+    while (!stack.empty() && stack.back() == '\n') stack.pop_back();
+  }
+  std::string why = ChildRunner::Headline(printed);
   if (why.empty()) {
     // The last line it printed (the system's loader says why there).
-    why = outcome.err;
+    why = printed;
     while (!why.empty() && why.back() == '\n') why.pop_back();
     const size_t line = why.rfind('\n');
     if (line != std::string::npos) why = why.substr(line + 1);
@@ -227,6 +239,7 @@ int QXHostTool::RunIsolated(const std::vector<std::string>& args, const ToolComm
       break;
     case ChildRunner::End::SIGNALLED: {
       m_err << "the module crashed the process (" << ChildRunner::SignalName(outcome.code) << ")" << because;
+      if (!stack.empty()) m_err << "\n" << TextFormat::Printable(stack, true);
       // Where: the command run once more under the memory checker, if any.
       const std::string explained = MemoryChecker::Explain(program, command.Timeout(), request);
       if (!explained.empty()) m_err << "\n" << TextFormat::Printable(explained, true);

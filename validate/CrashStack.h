@@ -1,0 +1,28 @@
+// The crashing thread's stack, written from a signal handler without
+// allocating, for where no memory checker runs a crashed process once more
+// (MemoryChecker): a check's process, and qxhost process, show where the
+// module crashed. A frame reads FILE(+OFFSET) [ADDRESS]; `addr2line -f -C -e
+// FILE OFFSET` names a module's function. Linux (glibc) only; elsewhere
+// nothing is written.
+#ifndef VALIDATE_CRASHSTACK_H
+#define VALIDATE_CRASHSTACK_H
+
+class CrashStack {
+ public:
+  // The line before the frames, by which a reader finds them.
+  static constexpr const char* HEADER = "the crashing thread's stack";
+  // Readies the stack walk (its first use may allocate): before a handler
+  // that calls Write is installed.
+  static void Prepare();
+  // The current thread's frames on `descriptor`, at most `most`, from the
+  // one where the signal came (found from `context`, a handler's third
+  // argument); all of them where it is not found.
+  static void Write(int descriptor, const void* context, int most);
+  // From now on a crash of this process (SIGSEGV, SIGBUS, SIGFPE, SIGILL,
+  // SIGABRT) first writes HEADER and the ten innermost frames on standard
+  // error (a report shows the last twelve lines of a check's output), then
+  // ends the process as before. Not where a sanitizer reports crashes itself.
+  static void WriteOnCrash();
+};
+
+#endif  // VALIDATE_CRASHSTACK_H
