@@ -10,6 +10,13 @@
 #define QX_HAVE_BACKTRACE 1
 #endif
 
+#ifdef _WIN32
+#include <windows.h>
+
+#include <cstdint>
+#include <cstdio>
+#endif
+
 #include "MemoryChecker.h"
 
 #ifdef QX_HAVE_BACKTRACE
@@ -69,6 +76,70 @@ void CrashStack::WriteOnCrash() {
   sigemptyset(&action.sa_mask);
   for (const int signal : STACK_SIGNALS) sigaction(signal, &action, nullptr);
 }
+
+#elif defined(_WIN32)
+
+namespace {
+
+void WriteText(const char* text) {
+  DWORD wrote = 0;
+  WriteFile(GetStdHandle(STD_ERROR_HANDLE), text, static_cast<DWORD>(std::strlen(text)), &wrote, nullptr);
+}
+
+// One frame as glibc writes one: "FILE(+0xRVA) [0xADDRESS]".
+void WriteFrame(uintptr_t address) {
+  HMODULE module = nullptr;
+  char path[MAX_PATH] = "?";
+  if (GetModuleHandleExA(
+          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
+          reinterpret_cast<LPCSTR>(address), &module))
+    GetModuleFileNameA(module, path, sizeof path);
+  char line[MAX_PATH + 64];
+  std::snprintf(line, sizeof line, "%s(+0x%llx) [0x%llx]\n", path,
+                static_cast<unsigned long long>(address - reinterpret_cast<uintptr_t>(module)),
+                static_cast<unsigned long long>(address));
+  WriteText(line);
+}
+
+LONG WINAPI OnException(EXCEPTION_POINTERS* exception) {
+  WriteText("qxhost: ");
+  WriteText(CrashStack::HEADER);
+  WriteText(" (a frame of the module reads FILE(+0xRVA), RVA its address less the module's base):\n");
+  CrashStack::Write(2, exception->ContextRecord, 10);
+  return EXCEPTION_CONTINUE_SEARCH;  // the process ends with the exception's code, as before
+}
+
+}  // namespace
+
+void CrashStack::Prepare() {}
+
+void CrashStack::Write(int /*descriptor*/, const void* context, int most) {
+  CONTEXT frame = *static_cast<const CONTEXT*>(context);
+#if defined(_M_X64) || defined(__x86_64__)
+  // Unwound by the tables every x64 function carries; a function without one
+  // (a leaf) returns through the address on top of its stack.
+  for (int shown = 0; shown < most && frame.Rip != 0; ++shown) {
+    WriteFrame(static_cast<uintptr_t>(frame.Rip));
+    DWORD64 base = 0;
+    PRUNTIME_FUNCTION function = RtlLookupFunctionEntry(frame.Rip, &base, nullptr);
+    if (function == nullptr) {
+      frame.Rip = *reinterpret_cast<const DWORD64*>(frame.Rsp);
+      frame.Rsp += 8;
+      continue;
+    }
+    void* handler_data = nullptr;
+    DWORD64 establisher = 0;
+    RtlVirtualUnwind(UNW_FLAG_NHANDLER, base, frame.Rip, function, &frame, &handler_data, &establisher,
+                     nullptr);
+  }
+#else
+  // 32-bit code keeps no unwind tables and seldom a frame pointer: the frame
+  // where the exception came only.
+  if (most > 0) WriteFrame(static_cast<uintptr_t>(frame.Eip));
+#endif
+}
+
+void CrashStack::WriteOnCrash() { SetUnhandledExceptionFilter(&OnException); }
 
 #else
 

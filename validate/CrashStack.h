@@ -2,8 +2,10 @@
 // allocating, for where no memory checker runs a crashed process once more
 // (MemoryChecker): a check's process, and qxhost process, show where the
 // module crashed. A frame reads FILE(+OFFSET) [ADDRESS]; `addr2line -f -C -e
-// FILE OFFSET` names a module's function. Linux (glibc) only; elsewhere
-// nothing is written.
+// FILE OFFSET` names a module's function. On Linux (glibc) from a signal
+// handler; on Windows from the unhandled-exception filter, the OFFSET being
+// the address less the module's base (the whole stack on x64, the crashing
+// frame on 32-bit x86); elsewhere nothing is written.
 #ifndef VALIDATE_CRASHSTACK_H
 #define VALIDATE_CRASHSTACK_H
 
