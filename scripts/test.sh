@@ -25,14 +25,10 @@ ccache_counts() {
 }
 read -r hits_before misses_before < <(ccache_counts)
 # Each preset's tests side by side, one per core (the large suites are
-# sharded), and beside them the shards of tests that mostly wait, which take
-# no core (validator_tests_waiting_N, six, tests/CMakeLists.txt): the resource
-# spec offers a "cpu" slot per core, which every other test takes one of.
+# sharded), and beside them the six shards of tests that mostly wait
+# (validator_tests_waiting_N), which take no core: each other test takes a
+# slot of the build's "cpu" resource, one per core (tests/CMakeLists.txt).
 export CTEST_PARALLEL_LEVEL="${CTEST_PARALLEL_LEVEL:-$(nproc)}"
-mkdir -p build
-cpu_spec=$PWD/build/ctest-cpu.json
-printf '{"version": {"major": 1, "minor": 0}, "local": [{"cpu": [{"id": "0", "slots": %d}]}]}\n' \
-  "$CTEST_PARALLEL_LEVEL" >"$cpu_spec"
 
 stages=("$@")
 ((${#stages[@]})) || stages=(lint debug tsan release i686-linux win64 win32 sdk reproducible win32-run fuzz)
@@ -42,6 +38,7 @@ stages=("$@")
 # that stage runs again and finds done), and the win64 preset's prefix. Most of
 # it is waiting on downloads and disk. Its output goes to a file, shown before
 # the first stage that runs Wine, which waits for it.
+mkdir -p build
 wine_setup_log=build/wine-setup.log
 wine_setup=""
 # A run that stops early still waits for it: an install cut off midway would
@@ -100,7 +97,7 @@ for stage in "${stages[@]}"; do
     step=$SECONDS
     if cmake --preset "$stage" >/dev/null && configured=$((SECONDS - step)) && step=$SECONDS &&
        cmake --build --preset "$stage" && built=$((SECONDS - step)) && step=$SECONDS &&
-       ctest --preset "$stage" --resource-spec-file "$cpu_spec" -j "$((CTEST_PARALLEL_LEVEL + 6))"; then
+       ctest --preset "$stage" -j "$((CTEST_PARALLEL_LEVEL + 6))"; then
       echo "=== $stage: configure $configured s, build $built s, tests $((SECONDS - step)) s"
     else
       failed+=("$stage")
