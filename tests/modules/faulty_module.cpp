@@ -1,8 +1,11 @@
 // A module written straight against the host interface, without the
 // framework, that behaves as the level converter does. The validator's tests
-// build it once as is and once per rule with one fault switched on
-// (FAULT_<RULE>, see CMakeLists.txt), so that each copy breaks exactly one
-// rule of the host contract.
+// link it once as is and once per rule with that rule broken, so that each
+// copy breaks exactly one rule of the host contract. The rule is the copy's
+// name, kFaultName: this file is compiled once and linked with
+// faulty_name.cpp built for each rule (CMakeLists.txt); built with FAULT_NAME
+// defined (the benchmarks' framework-free twin, "none"), the name is a
+// constant and the tests of it fold away.
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -15,53 +18,55 @@
 
 #include "QXHostInterface.h"
 
-#if defined(FAULT_RELOAD_DIFFERS) && defined(_WIN32)
+#ifdef _WIN32
 #include <windows.h>
-#endif
-#if !defined(_WIN32) && (defined(FAULT_ESCAPES) || defined(FAULT_MUTES_OUTPUT) || \
-                         defined(FAULT_FORGES_RESULT) || defined(FAULT_REPLACES_REPORT))
+#else
 #include <fcntl.h>
 #include <unistd.h>
 #endif
-#ifdef FAULT_FORGES_RESULT
-// Fails a check (its close answers 0) and tries every road to a forged pass.
-#define FAULT_CLOSE_ANSWERS_0 1
-#endif
 
-#ifndef FAULT_NAME
-#define FAULT_NAME "none"
+#ifdef FAULT_NAME
+constexpr char kFaultName[] = FAULT_NAME;
+#else
+extern const char kFaultName[];  // faulty_name.cpp
 #endif
 
 namespace {
 
-const char ID[] = "Kalo_GUI-Gainlens";
-#ifdef FAULT_CONTROL_CHARS
-// A display name that would recolour a terminal and ring its bell.
-const char NAME[] = "Faulty \x1b[31mmodule\x07 (" FAULT_NAME ")";
-#else
-const char NAME[] = "Faulty module (" FAULT_NAME ")";
-#endif
-const char ABOUT[] =
-    "Faulty module 1.0\n\nA bi-directional test double that breaks one rule: " FAULT_NAME ".";
-#ifdef FAULT_UNSTABLE_PROPERTIES
-const char ABOUT_COPY[] =
-    "Faulty module 1.0\n\nA bi-directional test double that breaks one rule: " FAULT_NAME ".";
-#endif
-#ifdef FAULT_LONG_ABOUT
-char g_long_about[5001];
-#endif
+// Whether this copy breaks the rule named.
+bool Is(const char* rule) { return std::strcmp(kFaultName, rule) == 0; }
+// A number in decimal. Not std::to_string: its table of digits is a symbol
+// that GCC makes unique to the process, and a library that holds one is never
+// unloaded, which reload_differs needs.
+std::string Decimal(long number) {
+  char text[24];
+  std::snprintf(text, sizeof text, "%ld", number);
+  return text;
+}
+// forges_result fails a check (its close answers 0) and tries every road to a
+// forged pass.
+bool ClosesAnswering0() { return Is("close_answers_0") || Is("forges_result"); }
 
-// Used by some of the faults only.
-[[maybe_unused]] volatile bool g_forever = true;
+const char ID[] = "Kalo_GUI-Gainlens";
+// control_chars: a display name that would recolour a terminal and ring its bell.
+const std::string g_name =
+    (Is("control_chars") ? "Faulty \x1b[31mmodule\x07 (" : "Faulty module (") + std::string(kFaultName) + ")";
+const std::string g_about =
+    "Faulty module 1.0\n\nA bi-directional test double that breaks one rule: " + std::string(kFaultName) +
+    ".";
+const std::string g_about_copy = g_about;  // the same text elsewhere: unstable_properties
+char g_long_about[5001];
+
+volatile bool g_forever = true;
 
 // A hang: the call never returns. It sleeps rather than spins, so that the
 // tests of hangs leave the processor to the tests beside them; the host
 // stops a spinning module the same way.
-[[maybe_unused]] void Forever() {
+void Forever() {
   while (g_forever) std::this_thread::sleep_for(std::chrono::milliseconds(10));
 }
 
-#if defined(FAULT_ESCAPES) && !defined(_WIN32)
+#ifndef _WIN32
 // Leaves a process behind as a daemon does (two forks, a session of its
 // own), which creates the file QX_ESCAPED_MARKER names two seconds later.
 void Escape() {
@@ -75,8 +80,6 @@ void Escape() {
   }
   _exit(0);
 }
-#endif
-#if defined(FAULT_MUTES_OUTPUT) && !defined(_WIN32)
 // Points the process's output and error at nothing.
 void Mute() {
   const int null = open("/dev/null", O_WRONLY);
@@ -84,7 +87,7 @@ void Mute() {
   dup2(null, 2);
 }
 #endif
-#if defined(__linux__) && (defined(FAULT_REPLACES_REPORT) || defined(FAULT_FORGES_RESULT))
+#ifdef __linux__
 // The whole of a file, read with system calls.
 std::string ReadWhole(const std::string& path) {
   std::string text;
@@ -95,12 +98,10 @@ std::string ReadWhole(const std::string& path) {
   if (fd >= 0) close(fd);
   return text;
 }
-#endif
-#if defined(FAULT_REPLACES_REPORT) && defined(__linux__)
 // Puts a file of its own in the place of each report file named on its
 // parent's command line (--junit FILE, --trace FILE).
 void ReplaceReports() {
-  const std::string words = ReadWhole("/proc/" + std::to_string(getppid()) + "/cmdline");
+  const std::string words = ReadWhole("/proc/" + Decimal(getppid()) + "/cmdline");
   std::string previous;
   for (size_t from = 0, end; (end = words.find('\0', from)) != std::string::npos; from = end + 1) {
     const std::string word = words.substr(from, end - from);
@@ -116,8 +117,6 @@ void ReplaceReports() {
     previous = word;
   }
 }
-#endif
-#if defined(FAULT_FORGES_RESULT) && defined(__linux__)
 // Looks for the run's token wherever a module can read (its command line, its
 // environment) and writes a passing result with it on every descriptor the
 // validator may have given the process, at its end and far beyond it.
@@ -138,15 +137,15 @@ void Forge() {
 }
 #endif
 
-#ifdef FAULT_LOAD_ABORT
-// Work at load time that fails: the system's loader runs it inside dlopen.
+// load_abort: work at load time that fails: the system's loader runs it
+// inside dlopen.
 struct AbortsWhenLoaded {
-  AbortsWhenLoaded() { std::abort(); }
+  AbortsWhenLoaded() {
+    if (Is("load_abort")) std::abort();
+  }
 } g_aborts_when_loaded;
-#endif
-#ifdef FAULT_RELOAD_DIFFERS
-// Counts the loads in the process's environment, which outlives the library:
-// a library loaded again describes itself otherwise.
+// reload_differs: counts the loads in the process's environment, which
+// outlives the library: a library loaded again describes itself otherwise.
 bool CountLoad() {
   const char* name = "QX_FAULTY_RELOAD_DIFFERS_LOADS";
 #ifdef _WIN32
@@ -160,10 +159,9 @@ bool CountLoad() {
 #endif
   return before[0] != '\0';
 }
-const bool g_loaded_before = CountLoad();
-#endif
-[[maybe_unused]] float* volatile g_sink = nullptr;
-[[maybe_unused]] int* volatile g_nowhere = nullptr;
+const bool g_loaded_before = Is("reload_differs") && CountLoad();
+float* volatile g_sink = nullptr;
+int* volatile g_nowhere = nullptr;
 
 enum : int32_t { VOLTAGE = 0, VREF = 1, DB = 2, PINS = 3 };
 
@@ -174,35 +172,30 @@ struct Dsp {
   qxaudioMaster host;
 
   void Call(int32_t opcode) {
-#ifndef FAULT_NO_CALLBACK_CRASH
-    if (host == nullptr) return;
-#endif
-    host(&record, opcode, 0, 0, nullptr, 0.0f);
+    // no_callback_crash calls a host that gave no callback, and crashes.
+    if (host == nullptr && !Is("no_callback_crash")) return;
+    host(&record, opcode, 0, 0, nullptr, 0.0f);  // NOLINT(clang-analyzer-core.CallAndMessage)
   }
   // The process function, called through process_entry with this object first.
   void Process(int32_t, int32_t) {
     Call(HOST_OP_SLEEP);
-#ifdef FAULT_UNKNOWN_HOST_OPCODE
-    Call(99);
-#endif
-#ifdef FAULT_SHARED_DSP_STATE
-    // A count kept for all instances together, told to the host as a pin
-    // notification: each instance's calls depend on what the others did.
-    static int32_t s_process_calls = 0;
-    if (host != nullptr) host(&record, HOST_OP_PIN_NOTIFY, 0, s_process_calls++, nullptr, 0.0f);
-#endif
-#ifdef FAULT_LATE_EVENT
-    // An event for the clock before the call's: the host can only drop it.
-    if (host != nullptr) {
+    if (Is("unknown_host_opcode")) Call(99);
+    if (Is("shared_dsp_state") && host != nullptr) {
+      // A count kept for all instances together, told to the host as a pin
+      // notification: each instance's calls depend on what the others did.
+      static int32_t s_process_calls = 0;
+      host(&record, HOST_OP_PIN_NOTIFY, 0, s_process_calls++, nullptr, 0.0f);
+    }
+    if (Is("late_event") && host != nullptr) {
+      // An event for the clock before the call's: the host can only drop it.
       const auto clock = static_cast<uint32_t>(host(&record, HOST_OP_GET_SAMPLE_CLOCK, 0, 0, nullptr, 0.0f));
       QXEvent late{clock - 1, ET_DATA, 0, 0, 0, 0};
       if (clock > 0) host(&record, HOST_OP_ADD_EVENT, 0, 0, &late, 0.0f);
     }
-#endif
-#ifdef FAULT_ALLOCATES_IN_PROCESS
-    g_sink = new float[16];
-    delete[] g_sink;
-#endif
+    if (Is("allocates_in_process")) {
+      g_sink = new float[16];
+      delete[] g_sink;
+    }
   }
 };
 
@@ -219,31 +212,27 @@ QXProcessEntry ProcessEntry() {
 
 bool Describe(int32_t index, QXPinProperties* p) {
   static const char* const NAMES[] = {"Voltage", "Vref", "dB"};
-#ifdef FAULT_MANY_PINS
-  // 997 more inputs, each with a name of 200 characters.
-  static std::string names[1000];
-  if (index >= PINS && index < 1000) {
-    names[index] =
-        "Pin " + std::to_string(index) + " " + std::string(195 - std::to_string(index).size(), 'p');
+  if (Is("many_pins") && index >= PINS && index < 1000) {
+    // 997 more inputs, each with a name of 200 characters.
+    static std::string names[1000];
+    names[index] = "Pin " + Decimal(index) + " " + std::string(195 - Decimal(index).size(), 'p');
     p->name = names[index].c_str();
     p->direction = DR_IN;
     p->datatype = DT_FLOAT;
     p->flags = IO_UI_COMMUNICATION;
     return true;
   }
-#endif
   if (index < 0 || index >= PINS) return false;
   p->name = NAMES[index];
-#ifdef FAULT_LONG_PIN_NAME
-  static const std::string long_name = "Vref, " + std::string(194, 'v');
-  if (index == VREF) p->name = long_name.c_str();
-#endif
+  if (Is("long_pin_name") && index == VREF) {
+    static const std::string long_name = "Vref, " + std::string(194, 'v');
+    p->name = long_name.c_str();
+  }
   p->direction = index == DB ? DR_OUT : DR_IN;
   p->datatype = DT_FLOAT;
   p->flags = IO_UI_COMMUNICATION;
-#ifdef FAULT_PATCH_STORE
-  if (index == VREF) p->flags = IO_PATCH_STORE;  // an input, neither private nor a GUI pin
-#endif
+  // patch_store: an input, neither private nor a GUI pin.
+  if (Is("patch_store") && index == VREF) p->flags = IO_PATCH_STORE;
   return true;
 }
 
@@ -258,11 +247,7 @@ QXWord QX_CALL DspDispatch(QXModuleStruct* record, int32_t opcode, int32_t index
       return 0;
     case DSP_OP_CLOSE:
       delete dsp;
-#ifdef FAULT_CLOSE_ANSWERS_0
-      return 0;
-#else
-      return 1;
-#endif
+      return ClosesAnswering0() ? 0 : 1;
     case DSP_OP_GET_PIN_PROPERTIES:
       return Describe(index, static_cast<QXPinProperties*>(ptr)) ? 1 : 0;
     case DSP_OP_GET_PROCESS_INFO:
@@ -273,12 +258,8 @@ QXWord QX_CALL DspDispatch(QXModuleStruct* record, int32_t opcode, int32_t index
       if (opcode == DSP_OP_CHANGE_SAMPLE_RATE || opcode == DSP_OP_CHANGE_BLOCK_SIZE ||
           opcode == DSP_OP_NOTIFY || opcode == DSP_OP_MESSAGE)
         return 0;
-#ifdef FAULT_CRASH_ON_UNKNOWN
-      *g_nowhere = opcode;
-#endif
-#ifdef FAULT_THROWS_ON_UNKNOWN
-      throw std::runtime_error("opcode " + std::to_string(opcode) + " is not for me");
-#endif
+      if (Is("crash_on_unknown")) *g_nowhere = opcode;
+      if (Is("throws_on_unknown")) throw std::runtime_error("opcode " + Decimal(opcode) + " is not for me");
       return 0;
   }
 }
@@ -286,10 +267,7 @@ QXWord QX_CALL DspDispatch(QXModuleStruct* record, int32_t opcode, int32_t index
 Dsp* NewDsp(qxaudioMaster callback, QXWord host_data) {
   auto* dsp = new Dsp{};
   dsp->host = callback;
-  dsp->record.magic = QX_MAGIC_DSP;
-#ifdef FAULT_WRONG_MAGIC
-  dsp->record.magic = 0x5158505A;  // 'QXPZ'
-#endif
+  dsp->record.magic = Is("wrong_magic") ? 0x5158505A : QX_MAGIC_DSP;  // 'QXPZ'
   dsp->record.version = 1;
   dsp->record.host_data = host_data;
   dsp->record.object = dsp;
@@ -301,16 +279,10 @@ Dsp* NewDsp(qxaudioMaster callback, QXWord host_data) {
 
 // ------------------------------------------------------------------ GUI side
 
-#ifdef FAULT_WRONG_RECORD
-QXGuiStruct* g_first_record = nullptr;
-#endif
-#ifdef FAULT_SHARED_STATE
-float g_vref = 0.0f;
-#endif
-#ifdef FAULT_LEFTOVER_STATE
-float g_left_voltage = 1.0f, g_left_db = 0.0f;
+QXGuiStruct* g_first_record = nullptr;          // wrong_record
+float g_vref = 0.0f;                            // shared_state
+float g_left_voltage = 1.0f, g_left_db = 0.0f;  // leftover_state
 int g_left_mode = 1;
-#endif
 
 struct Gui {
   QXGuiStruct record;
@@ -320,13 +292,10 @@ struct Gui {
   bool busy = false;
 
   QXGuiStruct* Self() {
-#ifdef FAULT_WRONG_RECORD
+    if (!Is("wrong_record")) return &record;
     // The first instance's record, for every instance after it too.
     if (g_first_record == nullptr) g_first_record = &record;
     return g_first_record;
-#else
-    return &record;
-#endif
   }
   float Read(int32_t pin) {
     float value = 0.0f;
@@ -334,55 +303,45 @@ struct Gui {
     return value;
   }
   void Write(int32_t pin, float value) { host(Self(), GUIHOST_OP_WRITE_PIN_VALUE, pin, 0, nullptr, value); }
-  float& Vref() {
-#ifdef FAULT_SHARED_STATE
-    return g_vref;
-#else
-    return vref;
-#endif
-  }
+  float& Vref() { return Is("shared_state") ? g_vref : vref; }
 
   void Start() {
     Vref() = Read(VREF);
     voltage = Vref();
-#ifdef FAULT_LEFTOVER_STATE
-    voltage = g_left_voltage;
-    db = g_left_db;
-    mode = g_left_mode;
-#endif
+    if (Is("leftover_state")) {
+      voltage = g_left_voltage;
+      db = g_left_db;
+      mode = g_left_mode;
+    }
   }
 
   void Changed(int32_t pin) {
-#ifndef FAULT_NO_GUARD
-    if (busy) return;
-#endif
+    if (busy && !Is("no_guard")) return;
     busy = true;
-#ifdef FAULT_ALLOCATES
-    g_sink = new float[16];
-    delete[] g_sink;
-#endif
+    if (Is("allocates")) {
+      g_sink = new float[16];
+      delete[] g_sink;
+    }
     if (pin == VREF) Vref() = Read(VREF);
     if (pin == VOLTAGE) voltage = Read(VOLTAGE), mode = 1;
     if (pin == DB) db = Read(DB), mode = 2;
+    // float_math: the conversion in single precision.
     if (mode == 1) {
-#ifdef FAULT_FLOAT_MATH
-      db = 20.0f * std::log10(voltage / Vref());
-#else
-      db = static_cast<float>(20.0f * std::log10(static_cast<double>(voltage) / static_cast<double>(Vref())));
-#endif
+      if (Is("float_math"))
+        db = 20.0f * std::log10(voltage / Vref());
+      else
+        db = static_cast<float>(20.0f *
+                                std::log10(static_cast<double>(voltage) / static_cast<double>(Vref())));
       Write(DB, db);
     } else {
-#ifdef FAULT_FLOAT_MATH
-      voltage = std::pow(10.0f, db / 20.0f) * Vref();
-#else
-      voltage =
-          static_cast<float>(std::pow(10.0, static_cast<double>(db) / 20.0f) * static_cast<double>(Vref()));
-#endif
+      if (Is("float_math"))
+        voltage = std::pow(10.0f, db / 20.0f) * Vref();
+      else
+        voltage =
+            static_cast<float>(std::pow(10.0, static_cast<double>(db) / 20.0f) * static_cast<double>(Vref()));
       Write(VOLTAGE, voltage);
     }
-#ifdef FAULT_LEFTOVER_STATE
-    g_left_voltage = voltage, g_left_db = db, g_left_mode = mode;
-#endif
+    if (Is("leftover_state")) g_left_voltage = voltage, g_left_db = db, g_left_mode = mode;
     busy = false;
   }
 };
@@ -394,12 +353,8 @@ QXWord QX_CALL GuiDispatch(QXGuiStruct* record, int32_t opcode, int32_t index, i
     return 1;
   }
   if (opcode == GUI_OP_PIN_VALUE_CHANGED) gui->Changed(index);
-#ifdef FAULT_CHANGES_VERSION
-  if (opcode == GUI_OP_PIN_VALUE_CHANGED) record->version = 2;
-#endif
-#ifdef FAULT_HANGS
-  if (opcode < 0 || opcode > GUI_OP_INDEX_2) Forever();
-#endif
+  if (Is("changes_version") && opcode == GUI_OP_PIN_VALUE_CHANGED) record->version = 2;
+  if (Is("hangs") && (opcode < 0 || opcode > GUI_OP_INDEX_2)) Forever();
   return 0;
 }
 
@@ -418,40 +373,27 @@ Gui* NewGui(qxaudioMaster callback, QXWord host_data) {
 }  // namespace
 
 extern "C" QX_EXPORT bool QX_CALL getModuleProperties(int32_t index, QXModuleProperties* properties) {
-#ifdef FAULT_HANGS_LOADING
-  Forever();
-#endif
-#if defined(FAULT_SLOW_LOADING) || defined(FAULT_SLOWISH_LOADING)
+  if (Is("hangs_loading")) Forever();
   // Work the host's start waits for: past the failure's limit, or past the
   // warning's only.
-#ifdef FAULT_SLOW_LOADING
-  if (index == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1100));
-#else
-  if (index == 0) std::this_thread::sleep_for(std::chrono::milliseconds(250));
-#endif
-#endif
-#ifdef FAULT_VERSION_ONLY_INDEX0
-  if (index != 0) return false;
-#endif
+  if (Is("slow_loading") && index == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1100));
+  if (Is("slowish_loading") && index == 0) std::this_thread::sleep_for(std::chrono::milliseconds(250));
+  if (Is("version_only_index0") && index != 0) return false;
   properties->sdk_version = QX_SDK_VERSION;
   if (index != 0) return false;
-#if defined(FAULT_MUTES_OUTPUT) && !defined(_WIN32)
-  Mute();
+#ifndef _WIN32
+  if (Is("mutes_output")) Mute();
 #endif
-  properties->name = NAME;
+  properties->name = g_name.c_str();
   properties->id = ID;
-  properties->about = ABOUT;
-#ifdef FAULT_UNSTABLE_PROPERTIES
+  properties->about = g_about.c_str();
   static int calls = 0;
-  if (++calls % 2 == 0) properties->about = ABOUT_COPY;
-#endif
-#ifdef FAULT_LONG_ABOUT
-  std::memset(g_long_about, 'x', sizeof g_long_about - 1);
-  properties->about = g_long_about;
-#endif
-#ifdef FAULT_RELOAD_DIFFERS
+  if (Is("unstable_properties") && ++calls % 2 == 0) properties->about = g_about_copy.c_str();
+  if (Is("long_about")) {
+    std::memset(g_long_about, 'x', sizeof g_long_about - 1);
+    properties->about = g_long_about;
+  }
   if (g_loaded_before) properties->about = "Faulty module 1.0, loaded again";
-#endif
   properties->flags = 256;
   return true;
 }
@@ -459,36 +401,32 @@ extern "C" QX_EXPORT bool QX_CALL getModuleProperties(int32_t index, QXModulePro
 extern "C" QX_EXPORT void* QX_CALL makeModule(int32_t index, int32_t type, qxaudioMaster callback,
                                               QXWord host_data) {
   if (index != 0) return nullptr;
-#if defined(FAULT_ESCAPES) && !defined(_WIN32)
-  Escape();
+#ifndef _WIN32
+  if (Is("escapes")) Escape();
 #endif
-#if defined(FAULT_FORGES_RESULT) && defined(__linux__)
-  Forge();
+#ifdef __linux__
+  if (Is("forges_result")) Forge();
+  if (Is("replaces_report")) ReplaceReports();
 #endif
-#if defined(FAULT_REPLACES_REPORT) && defined(__linux__)
-  ReplaceReports();
-#endif
-#ifdef FAULT_FAKE_RESULT
-  // Passes for the validator's own result line on standard output, then ends
-  // the process before any check could finish.
-  std::fputs("@qxresult pass 0 0 \n", stdout);
-  std::fflush(stdout);
-  std::_Exit(0);
-#endif
-#ifdef FAULT_CONTROL_CHARS
-  // Prints what would set a terminal's title, clear it (through the 8-bit
-  // introducer, alone and in UTF-8) and delete a character.
-  std::fputs(
-      "made \x1b]0;title\x07 \x9b"
-      "2J \xc2\x9b"
-      "2J \x7f.\n",
-      stdout);
-  std::fflush(stdout);
-#endif
+  if (Is("fake_result")) {
+    // Passes for the validator's own result line on standard output, then
+    // ends the process before any check could finish.
+    std::fputs("@qxresult pass 0 0 \n", stdout);
+    std::fflush(stdout);
+    std::_Exit(0);
+  }
+  if (Is("control_chars")) {
+    // Prints what would set a terminal's title, clear it (through the 8-bit
+    // introducer, alone and in UTF-8) and delete a character.
+    std::fputs(
+        "made \x1b]0;title\x07 \x9b"
+        "2J \xc2\x9b"
+        "2J \x7f.\n",
+        stdout);
+    std::fflush(stdout);
+  }
   if (type == QX_INSTANCE_DSP) return &NewDsp(callback, host_data)->record;
   if (type == QX_INSTANCE_GUI) return &NewGui(callback, host_data)->record;
-#ifdef FAULT_ACCEPTS_TYPE3
-  if (type == 3) return &NewGui(callback, host_data)->record;
-#endif
+  if (Is("accepts_type3") && type == 3) return &NewGui(callback, host_data)->record;
   return nullptr;
 }
