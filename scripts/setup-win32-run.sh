@@ -10,10 +10,10 @@
 # where they would run natively). Under qemu each start of a Windows program
 # takes one to two minutes, because Wine's own start-up is emulated.
 #
-# The prefix, ${XDG_CACHE_HOME:-$HOME/.cache}/qx-wine32 unless QX_WINE32_PREFIX
-# names another (scripts/wine-env.sh), is a 64-bit prefix made by the 64-bit
-# loader; Wine runs 32-bit programs in it. It is kept apart from the win64
-# preset's prefix.
+# The prefix, ${XDG_CACHE_HOME:-$HOME/.cache}/qx-wine unless QX_WINE32_PREFIX
+# names another (scripts/wine-env.sh), is the 64-bit prefix the win64 preset's
+# tests use too, made by the 64-bit loader after Wine's 32-bit side is
+# installed; Wine runs 32-bit programs in it.
 set -euo pipefail
 # shellcheck source=scripts/wine-env.sh
 . "$(dirname "$0")/wine-env.sh"

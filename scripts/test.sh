@@ -34,10 +34,11 @@ stages=("$@")
 ((${#stages[@]})) || stages=(lint debug tsan release i686-linux win64 win32 sdk reproducible win32-run fuzz)
 
 # What the Wine stages need, prepared while the first stages compile: the
-# packages and prefix of the win32-run stage (scripts/setup-win32-run.sh, which
-# that stage runs again and finds done), and the win64 preset's prefix. Most of
-# it is waiting on downloads and disk. Its output goes to a file, shown before
-# the first stage that runs Wine, which waits for it.
+# packages of the win32-run stage and the one prefix both Wine stages use
+# (scripts/setup-win32-run.sh, which that stage runs again and finds done;
+# alone, the win64 stage makes the prefix itself). Making the prefix takes
+# about two minutes of one core. Its output goes to a file, shown before the
+# first stage that runs Wine, which waits for it.
 mkdir -p build
 wine_setup_log=build/wine-setup.log
 wine_setup=""

@@ -1,19 +1,20 @@
 # shellcheck shell=bash disable=SC2034  # the variables are for the scripts that source this file
 # Sourced by every script that runs Wine: where Wine's programs are, the
-# project's two prefixes, their creation, and the way a Windows program is run.
+# project's prefix, its creation, and the way a Windows program is run.
 #
-# The prefixes, each a 64-bit prefix shared by every build tree and made once
-# by the 64-bit loader; Mono and Gecko are never installed:
-#   qx_wine64_prefix  the win64 preset's tests: ${XDG_CACHE_HOME:-$HOME/.cache}/qx-wine64,
-#                     or QX_WINEPREFIX
-#   qx_wine32_prefix  the win32-run stage, where Wine runs 32-bit programs:
-#                     ${XDG_CACHE_HOME:-$HOME/.cache}/qx-wine32, or QX_WINE32_PREFIX
+# One 64-bit prefix, ${XDG_CACHE_HOME:-$HOME/.cache}/qx-wine, shared by every
+# build tree and made once by the 64-bit loader (about two minutes of one
+# core), with Wine's 32-bit side in it where that is installed; Mono and Gecko
+# are never installed. The win64 preset's tests run 64-bit programs in it
+# (qx_wine64_prefix, or QX_WINEPREFIX), the win32-run stage 32-bit ones
+# (qx_wine32_prefix, or QX_WINE32_PREFIX).
 
 qx_wine32=/usr/lib/wine/wine
 qx_wine64=/usr/lib/wine/wine64
 qx_wineserver=/usr/lib/wine/wineserver64
-qx_wine64_prefix="${QX_WINEPREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/qx-wine64}"
-qx_wine32_prefix="${QX_WINE32_PREFIX:-${XDG_CACHE_HOME:-$HOME/.cache}/qx-wine32}"
+qx_wine_prefix="${XDG_CACHE_HOME:-$HOME/.cache}/qx-wine"
+qx_wine64_prefix="${QX_WINEPREFIX:-$qx_wine_prefix}"
+qx_wine32_prefix="${QX_WINE32_PREFIX:-$qx_wine_prefix}"
 
 # qx_wine_use PREFIX: exports what every Wine program of this project runs with:
 # no debug output, no Mono or Gecko, the prefix and the 64-bit wineserver.
@@ -25,18 +26,20 @@ qx_wine_use() {
 }
 
 # qx_wine_prefix_create [NEEDED]: makes $WINEPREFIX (qx_wine_use) unless it is
-# ready (.qx-ready in it), with wineboot's output in $WINEPREFIX.log. One
+# ready (.qx-ready in it) and holds NEEDED, a path inside it (a prefix made
+# before Wine's 32-bit side was installed lacks that side's folder, and is made
+# again), with wineboot's output in $WINEPREFIX.log. One
 # creator at a time: the others wait on $WINEPREFIX.lock, then find it ready.
 # Sets qx_wine_prefix_seconds to the time the creation took, or to "" when the
-# prefix was there. Returns 1 when wineboot failed or did not make NEEDED, a
-# path inside the prefix; the prefix is then not marked ready.
+# prefix was there. Returns 1 when wineboot failed or did not make NEEDED; the
+# prefix is then not marked ready.
 qx_wine_prefix_create() {
   local needed="${1:-}" start=$SECONDS status=0
   qx_wine_prefix_seconds=""
   mkdir -p "$(dirname "$WINEPREFIX")"
   exec 9>"$WINEPREFIX.lock"
   flock 9
-  if [ ! -f "$WINEPREFIX/.qx-ready" ]; then
+  if [ ! -f "$WINEPREFIX/.qx-ready" ] || [ ! -e "$WINEPREFIX/$needed" ]; then
     rm -rf "$WINEPREFIX"
     echo "$(basename "$0" .sh): creating the Wine prefix $WINEPREFIX (once)" >&2
     "$qx_wine64" wineboot --init </dev/null >"$WINEPREFIX.log" 2>&1 || status=$?

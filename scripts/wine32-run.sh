@@ -3,7 +3,7 @@
 # win32-run tests). Usage: wine32-run.sh PROGRAM.exe [ARG...]
 #
 # Needs the machine and the prefix that scripts/setup-win32-run.sh prepares
-# (scripts/wine-env.sh: ${XDG_CACHE_HOME:-$HOME/.cache}/qx-wine32 unless
+# (scripts/wine-env.sh: ${XDG_CACHE_HOME:-$HOME/.cache}/qx-wine unless
 # QX_WINE32_PREFIX names another), served by the native 64-bit wineserver.
 #
 # Where 32-bit programs run under qemu (the prefix's .qx-route says so), every

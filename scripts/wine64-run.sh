@@ -3,9 +3,9 @@
 # CMAKE_CROSSCOMPILING_EMULATOR). Usage: wine64-run.sh PROGRAM.exe [ARG...]
 #
 # The project keeps its own Wine prefix (scripts/wine-env.sh:
-# ${XDG_CACHE_HOME:-$HOME/.cache}/qx-wine64 unless QX_WINEPREFIX names
-# another); it is created on first use (about a minute) and shared by every
-# build tree.
+# ${XDG_CACHE_HOME:-$HOME/.cache}/qx-wine unless QX_WINEPREFIX names
+# another); it is created on first use (about two minutes) and shared by every
+# build tree and the win32-run stage.
 #
 # Wine's background services inherit the output of the process that starts
 # them and keep it open after the program ends, so the program writes to a
