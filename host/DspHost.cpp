@@ -6,6 +6,8 @@
 #include <limits>
 #include <stdexcept>
 
+#include "ModuleCall.h"
+
 namespace {
 
 // What the host keeps in the samples a module must not write while watched: a
@@ -138,6 +140,7 @@ class DspHost::EntryScope {
 QXWord DspHost::Dispatch(int32_t opcode, int32_t index, int32_t value, void* ptr, float opt) {
   if (m_record == nullptr) return 0;
   const EntryScope entry(*this, Entry::DISPATCH, opcode, 0);
+  const ModuleCall call(ModuleCall::Entry::DSP_DISPATCH, opcode, index);
   return m_record->dispatch_entry(m_record, opcode, index, value, ptr, opt);
 }
 
@@ -283,6 +286,7 @@ void DspHost::WriteVariable(const PinValue& change) {
 void DspHost::Process(int32_t offset, int32_t count) {
   if (count <= 0 || m_record == nullptr || m_process_entry == nullptr) return;
   const EntryScope entry(*this, Entry::PROCESS, offset, count);
+  const ModuleCall call(ModuleCall::Entry::PROCESS, offset, count);
   m_processed_to = m_clock + static_cast<uint32_t>(count);
   if (!m_watch) {
     m_process_entry(m_record->object, offset, count);
@@ -381,6 +385,7 @@ void DspHost::Deliver(const QXEvent& event) {
   if (m_record == nullptr) return;
   QXEvent copy = event;  // the instance gets the host's record, not the caller's
   const EntryScope entry(*this, Entry::EVENT, event.event_type, 0);
+  const ModuleCall call(ModuleCall::Entry::EVENT, event.event_type, 0);
   m_record->event_entry(m_record->object, &copy);
 }
 

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "ModuleCall.h"
+
 GuiHost::GuiHost(int32_t pin_count, Echo echo)
     : m_pins(static_cast<size_t>(std::max(pin_count, 0))), m_echo(echo) {}
 
@@ -73,6 +75,7 @@ void GuiHost::Written(int32_t pin) {
 
 QXWord GuiHost::Dispatch(int32_t opcode, int32_t index, int32_t value, void* ptr, float opt) {
   if (m_record == nullptr) return 0;
+  const ModuleCall call(ModuleCall::Entry::GUI_DISPATCH, opcode, index);
   return m_record->dispatch_entry(m_record, opcode, index, value, ptr, opt);
 }
 

@@ -2,6 +2,8 @@
 
 #include <utility>
 
+#include "ModuleCall.h"
+
 std::optional<ModuleLibrary> ModuleLibrary::Open(const std::string& path, Error* error) {
   auto fail = [&](Failure failure, const std::string& text) -> std::optional<ModuleLibrary> {
     if (error != nullptr) *error = Error{failure, text};
@@ -11,7 +13,12 @@ std::optional<ModuleLibrary> ModuleLibrary::Open(const std::string& path, Error*
   SharedLibrary shared;
   std::string text;
   SharedLibrary::Failure refused = SharedLibrary::Failure::REFUSED;
-  if (!shared.Open(path, &text, &refused))
+  bool opened = false;
+  {
+    const ModuleCall loading(ModuleCall::Entry::LOAD, 0, 0);
+    opened = shared.Open(path, &text, &refused);
+  }
+  if (!opened)
     return fail(refused == SharedLibrary::Failure::NO_FILE ? Failure::NO_FILE : Failure::NOT_A_LIBRARY, text);
   ModuleLibrary library(path, std::move(shared));  // unloads again on every failure below
 
@@ -30,6 +37,16 @@ std::optional<ModuleLibrary> ModuleLibrary::Open(const std::string& path, Error*
   if (!Admit(library.GetModuleProperties(0, &library.m_properties), library.m_properties, &failure, &reason))
     return fail(failure, path + ": " + reason);
   return std::optional<ModuleLibrary>(std::move(library));
+}
+
+bool ModuleLibrary::GetModuleProperties(int32_t index, QXModuleProperties* properties) const {
+  const ModuleCall call(ModuleCall::Entry::GET_PROPERTIES, index, 0);
+  return m_get_properties(index, properties);
+}
+
+void* ModuleLibrary::MakeModule(int32_t index, int32_t type, qxaudioMaster callback, QXWord host_data) const {
+  const ModuleCall call(ModuleCall::Entry::MAKE_MODULE, index, type);
+  return m_make_module(index, type, callback, host_data);
 }
 
 bool ModuleLibrary::Admit(bool answered, const QXModuleProperties& properties, Failure* failure,

@@ -48,12 +48,8 @@ class ModuleLibrary {
   const QXModuleProperties& Properties() const { return m_properties; }
 
   // Call the library's exports.
-  bool GetModuleProperties(int32_t index, QXModuleProperties* properties) const {
-    return m_get_properties(index, properties);
-  }
-  void* MakeModule(int32_t index, int32_t type, qxaudioMaster callback, QXWord host_data) const {
-    return m_make_module(index, type, callback, host_data);
-  }
+  bool GetModuleProperties(int32_t index, QXModuleProperties* properties) const;
+  void* MakeModule(int32_t index, int32_t type, qxaudioMaster callback, QXWord host_data) const;
 
  private:
   ModuleLibrary(std::string path, SharedLibrary library)

@@ -1163,6 +1163,22 @@ TEST(QXHostToolIsolated, ACrashShowsTheStackFromTheMemoryChecker) {
 }
 #endif
 
+// A crash of info's or set's process names the call into the module that was
+// in flight, in the line that says the module crashed.
+TEST(QXHostToolIsolated, ACrashNamesTheCallInFlight) {
+  QXHostRun edit({"set", QXHostRun::Module("faulty_crashes_on_edit.qxm"), "Vref=1"}, 60);
+  EXPECT_EQ(edit.code, 1) << edit.err;
+  const std::string line = edit.err.substr(0, edit.err.find('\n'));
+  EXPECT_NE(line.find("faulty_crashes_on_edit.qxm: the module "), std::string::npos) << edit.err;
+  EXPECT_NE(line.find(" during GUI_OP_PIN_VALUE_CHANGED (index 1)"), std::string::npos) << edit.err;
+  EXPECT_EQ(edit.err.find("the call into the module in flight"), std::string::npos) << edit.err;
+  QXHostRun loading({"info", QXHostRun::Module("faulty_load_abort.qxm")}, 60);
+  EXPECT_EQ(loading.code, 1) << loading.err;
+  EXPECT_NE(loading.err.find(" during loading (the system loader runs the library's start-up code)"),
+            std::string::npos)
+      << loading.err;
+}
+
 TEST(QXHostToolIsolated, AWellBehavedModuleGivesWhatItGivesInProcess) {
   QXHostRun isolated({"info", QX_PRODUCT});
   QXHostRun here({"info", "--in-process", QX_PRODUCT});

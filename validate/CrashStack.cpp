@@ -8,6 +8,11 @@
 #include <ucontext.h>
 #include <unistd.h>
 #define QX_HAVE_BACKTRACE 1
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+#include <dlfcn.h>
+#include <link.h>
+#define QX_SANITIZER_DEATH_CALLBACK 1
+#endif
 #endif
 
 #ifdef _WIN32
@@ -18,31 +23,89 @@
 #endif
 
 #include "MemoryChecker.h"
+#include "ModuleCall.h"
+
+#if defined(QX_HAVE_BACKTRACE) || defined(_WIN32)
+
+namespace {
+
+// On standard error, with no allocation.
+void WriteText(const char* text) {
+#ifdef _WIN32
+  DWORD wrote = 0;
+  WriteFile(GetStdHandle(STD_ERROR_HANDLE), text, static_cast<DWORD>(std::strlen(text)), &wrote, nullptr);
+#else
+  for (size_t done = 0, size = std::strlen(text); done < size;) {
+    const ssize_t wrote = write(STDERR_FILENO, text + done, size - done);
+    if (wrote <= 0) return;
+    done += static_cast<size_t>(wrote);
+  }
+#endif
+}
+
+int g_what = 0;                   // WriteOnCrash's
+volatile sig_atomic_t g_named = 0;  // the call in flight was written
+
+// What WriteOnCrash asked for but the frames: the call in flight, and the
+// frames' header, ended by `how_to_read` them (none where null).
+void WriteNotes(const char* how_to_read) {
+  char call[256];
+  ModuleCall::Describe(call, sizeof call);
+  if ((g_what & CrashStack::NAME_CALL) != 0 && call[0] != '\0' && g_named == 0) {
+    g_named = 1;
+    WriteText("qxhost: ");
+    WriteText(CrashStack::CALL);
+    WriteText(": ");
+    WriteText(call);
+    WriteText("\n");
+  }
+  if ((g_what & CrashStack::SHOW_STACK) != 0 && how_to_read != nullptr) {
+    WriteText("qxhost: ");
+    WriteText(CrashStack::HEADER);
+    WriteText(how_to_read);
+  }
+}
+
+}  // namespace
+
+#endif
 
 #ifdef QX_HAVE_BACKTRACE
 
 namespace {
 
 const int STACK_SIGNALS[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
-
-void WriteText(const char* text) {
-  for (size_t done = 0, size = std::strlen(text); done < size;) {
-    const ssize_t wrote = write(STDERR_FILENO, text + done, size - done);
-    if (wrote <= 0) return;
-    done += static_cast<size_t>(wrote);
-  }
-}
+constexpr int STACK_SIGNAL_COUNT = sizeof STACK_SIGNALS / sizeof STACK_SIGNALS[0];
+struct sigaction g_before[STACK_SIGNAL_COUNT];
 
 void OnCrash(int signal, siginfo_t* /*info*/, void* context) {
-  WriteText("qxhost: ");
-  WriteText(CrashStack::HEADER);
-  WriteText(" (a frame of the module reads FILE(+OFFSET): `addr2line -f -C -e FILE OFFSET` names it):\n");
-  CrashStack::Write(STDERR_FILENO, context, 10);
-  // The default action: a fault comes again at the same instruction, a
-  // signal that was sent is sent again.
-  std::signal(signal, SIG_DFL);
+  WriteNotes(" (a frame of the module reads FILE(+OFFSET): `addr2line -f -C -e FILE OFFSET` names it):\n");
+  if ((g_what & CrashStack::SHOW_STACK) != 0) CrashStack::Write(STDERR_FILENO, context, 10);
+  // The handler before this one: a fault comes again at the same
+  // instruction, a signal that was sent is sent again.
+  for (int i = 0; i < STACK_SIGNAL_COUNT; ++i) {
+    if (STACK_SIGNALS[i] == signal) sigaction(signal, &g_before[i], nullptr);
+  }
   if (signal == SIGABRT) raise(signal);
 }
+
+#ifdef QX_SANITIZER_DEATH_CALLBACK
+// A sanitizer ends a process that breaks its rules itself, after its report.
+void OnSanitizerDeath() { WriteNotes(nullptr); }
+
+// Each sanitizer's runtime library keeps a death callback of its own (the
+// address and undefined-behaviour ones are two libraries): set it in each.
+int SetDeathCallback(dl_phdr_info* info, size_t /*size*/, void* /*data*/) {
+  if (info->dlpi_name == nullptr || std::strstr(info->dlpi_name, "san") == nullptr) return 0;
+  void* library = dlopen(info->dlpi_name, RTLD_LAZY | RTLD_NOLOAD);
+  if (library == nullptr) return 0;
+  using SetCallback = void (*)(void (*)());
+  void* set = dlsym(library, "__sanitizer_set_death_callback");
+  if (set != nullptr) reinterpret_cast<SetCallback>(set)(&OnSanitizerDeath);
+  dlclose(library);
+  return 0;
+}
+#endif
 
 }  // namespace
 
@@ -67,24 +130,24 @@ void CrashStack::Write(int descriptor, const void* context, int most) {
   if (shown > 0) backtrace_symbols_fd(frames + first, shown, descriptor);
 }
 
-void CrashStack::WriteOnCrash() {
-  if (MemoryChecker::Sanitized()) return;
+void CrashStack::WriteOnCrash(int what) {
+  if (MemoryChecker::Sanitized()) what &= ~SHOW_STACK;
+  if (what == 0) return;
+  g_what = what;
   Prepare();
   struct sigaction action {};
   action.sa_sigaction = &OnCrash;
   action.sa_flags = SA_SIGINFO;
   sigemptyset(&action.sa_mask);
-  for (const int signal : STACK_SIGNALS) sigaction(signal, &action, nullptr);
+  for (int i = 0; i < STACK_SIGNAL_COUNT; ++i) sigaction(STACK_SIGNALS[i], &action, &g_before[i]);
+#ifdef QX_SANITIZER_DEATH_CALLBACK
+  dl_iterate_phdr(&SetDeathCallback, nullptr);
+#endif
 }
 
 #elif defined(_WIN32)
 
 namespace {
-
-void WriteText(const char* text) {
-  DWORD wrote = 0;
-  WriteFile(GetStdHandle(STD_ERROR_HANDLE), text, static_cast<DWORD>(std::strlen(text)), &wrote, nullptr);
-}
 
 // One frame as glibc writes one: "FILE(+0xRVA) [0xADDRESS]".
 void WriteFrame(uintptr_t address) {
@@ -102,11 +165,16 @@ void WriteFrame(uintptr_t address) {
 }
 
 LONG WINAPI OnException(EXCEPTION_POINTERS* exception) {
-  WriteText("qxhost: ");
-  WriteText(CrashStack::HEADER);
-  WriteText(" (a frame of the module reads FILE(+0xRVA), RVA its address less the module's base):\n");
-  CrashStack::Write(2, exception->ContextRecord, 10);
+  WriteNotes(" (a frame of the module reads FILE(+0xRVA), RVA its address less the module's base):\n");
+  if ((g_what & CrashStack::SHOW_STACK) != 0) CrashStack::Write(2, exception->ContextRecord, 10);
   return EXCEPTION_CONTINUE_SEARCH;  // the process ends with the exception's code, as before
+}
+
+// abort() raises no exception: the C runtime's signal, with no frames to show.
+void OnAbort(int signal) {
+  WriteNotes(nullptr);
+  std::signal(signal, SIG_DFL);
+  std::raise(signal);
 }
 
 }  // namespace
@@ -139,12 +207,17 @@ void CrashStack::Write(int /*descriptor*/, const void* context, int most) {
 #endif
 }
 
-void CrashStack::WriteOnCrash() { SetUnhandledExceptionFilter(&OnException); }
+void CrashStack::WriteOnCrash(int what) {
+  g_what = what;
+  if (what == 0) return;
+  SetUnhandledExceptionFilter(&OnException);
+  std::signal(SIGABRT, &OnAbort);
+}
 
 #else
 
 void CrashStack::Prepare() {}
 void CrashStack::Write(int /*descriptor*/, const void* /*context*/, int /*most*/) {}
-void CrashStack::WriteOnCrash() {}
+void CrashStack::WriteOnCrash(int /*what*/) {}
 
 #endif

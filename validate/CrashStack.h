@@ -1,7 +1,8 @@
 // The crashing thread's stack, written from a signal handler without
 // allocating, for where no memory checker runs a crashed process once more
 // (MemoryChecker): a check's process, and qxhost process, show where the
-// module crashed. A frame reads FILE(+OFFSET) [ADDRESS]; `addr2line -f -C -e
+// module crashed. An info or set process also names the call into the module
+// in flight (ModuleCall). A frame reads FILE(+OFFSET) [ADDRESS]; `addr2line -f -C -e
 // FILE OFFSET` names a module's function. On Linux (glibc) from a signal
 // handler; on Windows from the unhandled-exception filter, the OFFSET being
 // the address less the module's base (the whole stack on x64, the crashing
@@ -13,6 +14,8 @@ class CrashStack {
  public:
   // The line before the frames, by which a reader finds them.
   static constexpr const char* HEADER = "the crashing thread's stack";
+  // The start of the line that names the call in flight: "qxhost: CALL: words".
+  static constexpr const char* CALL = "the call into the module in flight";
   // Readies the stack walk (its first use may allocate): before a handler
   // that calls Write is installed.
   static void Prepare();
@@ -20,11 +23,16 @@ class CrashStack {
   // one where the signal came (found from `context`, a handler's third
   // argument); all of them where it is not found.
   static void Write(int descriptor, const void* context, int most);
+  // What WriteOnCrash writes.
+  enum What { NAME_CALL = 1, SHOW_STACK = 2 };
   // From now on a crash of this process (SIGSEGV, SIGBUS, SIGFPE, SIGILL,
-  // SIGABRT) first writes HEADER and the ten innermost frames on standard
-  // error (a report shows the last twelve lines of a check's output), then
-  // ends the process as before. Not where a sanitizer reports crashes itself.
-  static void WriteOnCrash();
+  // SIGABRT) first writes on standard error what `what` asks: NAME_CALL, the
+  // CALL line where a call into the module is in flight; SHOW_STACK, HEADER
+  // and the ten innermost frames (a report shows the last twelve lines of a
+  // check's output), not where a sanitizer reports crashes itself. Then the
+  // handler before this one has the signal, and the process ends as it would
+  // have. Where a sanitizer ends the process, the CALL line follows its report.
+  static void WriteOnCrash(int what);
 };
 
 #endif  // VALIDATE_CRASHSTACK_H

@@ -167,9 +167,12 @@ int QXHostTool::RunLine(const std::vector<std::string>& args, const ChildRequest
     // another process of its own for the module.
     command->BeChild(*request);
     ChildRunner::EndWithParent();
-    // Where no memory checker will run it again, a crash shows its stack
-    // with the module's output.
-    if (MemoryChecker::Command().empty()) CrashStack::WriteOnCrash();
+    // A crash of info's or set's process names the call into the module in
+    // flight (a check names its calls through its trace); where no memory
+    // checker will run it again, it shows its stack with the module's output.
+    int on_crash = command->Isolated() ? CrashStack::NAME_CALL : 0;
+    if (MemoryChecker::Command().empty()) on_crash |= CrashStack::SHOW_STACK;
+    CrashStack::WriteOnCrash(on_crash);
   } else if (m_isolate && command->Isolated()) {
     return RunIsolated(args, *command);
   }
@@ -214,8 +217,17 @@ int QXHostTool::RunIsolated(const std::vector<std::string>& args, const ToolComm
     return answer.code;
   }
   const std::string module = TextFormat::Printable(command.Module());
-  // A crash's stack, where the process wrote one (CrashStack), follows the line.
-  std::string printed = outcome.err, stack;
+  // A crash's call in flight and stack, where the process wrote them
+  // (CrashStack): the call goes into the line, the stack follows it.
+  std::string printed = outcome.err, stack, during;
+  const std::string call_line = std::string("qxhost: ") + CrashStack::CALL + ": ";
+  const size_t call_at = printed.find(call_line);
+  if (call_at != std::string::npos) {
+    const size_t end = printed.find('\n', call_at);
+    during = " during " + TextFormat::Printable(
+                              printed.substr(call_at + call_line.size(), end - call_at - call_line.size()));
+    printed.erase(call_at, end == std::string::npos ? std::string::npos : end + 1 - call_at);
+  }
   const size_t stack_at = printed.find(std::string("qxhost: ") + CrashStack::HEADER);
   if (stack_at != std::string::npos) {
     stack = printed.substr(stack_at);
@@ -234,11 +246,12 @@ int QXHostTool::RunIsolated(const std::vector<std::string>& args, const ToolComm
   m_err << "qxhost: " << module << ": ";
   switch (outcome.end) {
     case ChildRunner::End::EXITED:
-      m_err << "the module ended the process with status " << outcome.code << " before qxhost could answer"
-            << because;
+      m_err << "the module ended the process with status " << outcome.code << during
+            << " before qxhost could answer" << because;
       break;
     case ChildRunner::End::SIGNALLED: {
-      m_err << "the module crashed the process (" << ChildRunner::SignalName(outcome.code) << ")" << because;
+      m_err << "the module crashed the process (" << ChildRunner::SignalName(outcome.code) << ")" << during
+            << because;
       if (!stack.empty()) m_err << "\n" << TextFormat::Printable(stack, true);
       // Where: the command run once more under the memory checker, if any.
       const std::string explained = MemoryChecker::Explain(program, command.Timeout(), request);
