@@ -17,6 +17,9 @@ scripts/install-deps.sh
 # run took from it is printed at the end.
 export CCACHE_DIR="${CCACHE_DIR:-${XDG_CACHE_HOME:-$HOME/.cache}/ccache}"
 export CCACHE_MAXSIZE="${CCACHE_MAXSIZE:-5G}"
+# Depend mode: a file not in the cache is compiled at once, its key taken from
+# the compiler's dependency file, not from a run of the preprocessor first.
+export CCACHE_DEPEND="${CCACHE_DEPEND:-1}"
 ccache_counts() {
   ccache --print-stats 2>/dev/null | awk '
     $1 ~ /^(direct|preprocessed)_cache_hit$/ { hits += $2 }
