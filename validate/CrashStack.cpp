@@ -43,7 +43,7 @@ void WriteText(const char* text) {
 #endif
 }
 
-int g_what = 0;                   // WriteOnCrash's
+int g_what = 0;                     // WriteOnCrash's
 volatile sig_atomic_t g_named = 0;  // the call in flight was written
 
 // What WriteOnCrash asked for but the frames: the call in flight, and the
