@@ -165,16 +165,6 @@ class DspHost {
   // MAX_PENDING_EVENTS were pending.
   uint64_t RefusedEvents() const { return m_refused_events; }
   QXProcessEntry ProcessEntry() const { return m_process_entry; }
-  // The call into the instance now running (NONE between calls), its two
-  // arguments (opcode and 0; event type and 0; offset and count) and the
-  // clock: plain values, which a crash handler may read.
-  enum class Entry { NONE, DISPATCH, PROCESS, EVENT };
-  struct InFlight {
-    Entry entry;
-    int32_t args[2];
-    uint32_t clock;
-  };
-  InFlight CallInFlight() const { return {m_entry, {m_entry_args[0], m_entry_args[1]}, m_clock}; }
   void SetQueryAnswer(QXWord answer) { m_query_answer = answer; }
 
   const std::vector<HostCall>& Log() const { return m_log.All(); }
@@ -183,6 +173,10 @@ class DspHost {
   void SetLogging(bool on) { m_log.SetEnabled(on); }
 
  private:
+  // The call into the instance now running (NONE between calls) and its two
+  // arguments (opcode and 0; event type and 0; offset and count), which a
+  // late event's message names.
+  enum class Entry { NONE, DISPATCH, PROCESS, EVENT };
   // A control pin's value, written at its clock.
   struct PinValue {
     uint32_t clock;

@@ -7,7 +7,7 @@
 #include <cstring>
 
 #include "CrashStack.h"
-#include "OpcodeNames.h"
+#include "ModuleCall.h"
 
 namespace {
 
@@ -91,31 +91,13 @@ void CrashNote::Write(int signal, const void* context) const {
   const int slot = CrashSlot(signal);
   line << "qxhost: " << m_module.c_str() << ": the module crashed the process ("
        << (slot >= 0 ? CRASH_SIGNAL_NAMES[slot] : "a signal") << ")";
-  const DspHost::InFlight call = m_host.CallInFlight();
-  switch (call.entry) {
-    case DspHost::Entry::PROCESS:
-      line << " during process_entry (offset " << call.args[0] << ", count " << call.args[1] << ")";
-      break;
-    case DspHost::Entry::EVENT:
-      line << " during event_entry (event type " << call.args[0] << ")";
-      break;
-    case DspHost::Entry::DISPATCH: {
-      const char* name = OpcodeNames::Find(OpcodeFamily::DSP, call.args[0]);
-      line << " during ";
-      if (name != nullptr)
-        line << name;
-      else
-        line << "dispatch_entry (opcode " << call.args[0] << ")";
-      break;
-    }
-    case DspHost::Entry::NONE:
-      break;
-  }
-  if (call.entry != DspHost::Entry::NONE)
-    line << ", at sample " << static_cast<long long>(call.clock) << " of " << m_input.c_str();
+  char call[256];
+  ModuleCall::Describe(call, sizeof call);
+  if (call[0] != '\0')
+    line << " during " << call << ", at sample " << static_cast<long long>(m_host.Clock()) << " of "
+         << m_input.c_str();
   line << "; " << m_output.c_str() << " was not written\nqxhost: " << CrashStack::HEADER
-       << " (a frame of the module reads FILE(+OFFSET): `addr2line -f -C -e FILE OFFSET` names it, and so "
-          "does the command run under valgrind):\n";
+       << CrashStack::HOW_TO_READ << ":\n";
   line.WriteTo(STDERR_FILENO);
   CrashStack::Write(STDERR_FILENO, context, 32);
 }
