@@ -28,4 +28,7 @@ trap 'WINEPREFIX="$qx_wine32_prefix" "$qx_wineserver" -k 2>/dev/null || true' EX
 
 cmake --preset win32 >/dev/null
 cmake --build --preset win32
-ctest --preset win32-run
+# Its three programs at once: each is emulated where 32-bit programs run under
+# qemu, and mostly waits on Wine's services (three quarters of the cores idle
+# when two ran side by side).
+ctest --preset win32-run -j 3
