@@ -1,16 +1,21 @@
 #include "CrashStack.h"
 
+#include <algorithm>
 #include <csignal>
 #include <cstring>
 
 #ifdef __GLIBC__
+#include <dlfcn.h>
+#include <elf.h>
 #include <execinfo.h>
+#include <fcntl.h>
+#include <link.h>
 #include <ucontext.h>
 #include <unistd.h>
+
+#include <cstdint>
 #define QX_HAVE_BACKTRACE 1
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#include <dlfcn.h>
-#include <link.h>
 #define QX_SANITIZER_DEATH_CALLBACK 1
 #endif
 #endif
@@ -30,25 +35,28 @@
 namespace {
 
 // On standard error, with no allocation.
-void WriteText(const char* text) {
 #ifdef _WIN32
+void WriteText(const char* text) {
   DWORD wrote = 0;
   WriteFile(GetStdHandle(STD_ERROR_HANDLE), text, static_cast<DWORD>(std::strlen(text)), &wrote, nullptr);
+}
 #else
+void WriteTo(int descriptor, const char* text) {
   for (size_t done = 0, size = std::strlen(text); done < size;) {
-    const ssize_t wrote = write(STDERR_FILENO, text + done, size - done);
+    const ssize_t wrote = write(descriptor, text + done, size - done);
     if (wrote <= 0) return;
     done += static_cast<size_t>(wrote);
   }
-#endif
 }
+void WriteText(const char* text) { WriteTo(STDERR_FILENO, text); }
+#endif
 
 int g_what = 0;                     // WriteOnCrash's
 volatile sig_atomic_t g_named = 0;  // the call in flight was written
 
 // What WriteOnCrash asked for but the frames: the call in flight, and the
-// frames' header, ended by `how_to_read` them (none where null).
-void WriteNotes(const char* how_to_read) {
+// frames' header, ended by `end` (none where null).
+void WriteNotes(const char* end) {
   char call[256];
   ModuleCall::Describe(call, sizeof call);
   if ((g_what & CrashStack::NAME_CALL) != 0 && call[0] != '\0' && g_named == 0) {
@@ -59,10 +67,11 @@ void WriteNotes(const char* how_to_read) {
     WriteText(call);
     WriteText("\n");
   }
-  if ((g_what & CrashStack::SHOW_STACK) != 0 && how_to_read != nullptr) {
+  if ((g_what & CrashStack::SHOW_STACK) != 0 && end != nullptr) {
     WriteText("qxhost: ");
     WriteText(CrashStack::HEADER);
-    WriteText(how_to_read);
+    WriteText(CrashStack::HOW_TO_READ);
+    WriteText(end);
   }
 }
 
@@ -78,8 +87,95 @@ const int STACK_SIGNALS[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
 constexpr int STACK_SIGNAL_COUNT = sizeof STACK_SIGNALS / sizeof STACK_SIGNALS[0];
 struct sigaction g_before[STACK_SIGNAL_COUNT];
 
+void WriteHex(int descriptor, uintptr_t value) {
+  char digits[3 + 2 * sizeof value];
+  size_t at = sizeof digits;
+  digits[--at] = '\0';
+  do {
+    digits[--at] = "0123456789abcdef"[value % 16];
+    value /= 16;
+  } while (value != 0);
+  digits[--at] = 'x';
+  digits[--at] = '0';
+  WriteTo(descriptor, digits + at);
+}
+
+// The function of the file at `path` whose code holds `address` (the file's
+// own address, as in its symbol table), from the file's full symbol table,
+// which the loader does not keep: functions a library does not export have
+// a name there unless it was stripped. Read with system calls only, into
+// `name` (ended by 0) and `start`, its first address; false where no
+// function is found.
+bool FunctionAt(const char* path, ElfW(Addr) address, char* name, size_t size, ElfW(Addr) * start) {
+  const int file = open(path, O_RDONLY | O_CLOEXEC);
+  if (file < 0) return false;
+  const auto read_at = [file](void* into, size_t bytes, off_t at) {
+    return pread(file, into, bytes, at) == static_cast<ssize_t>(bytes);
+  };
+  bool found = false;
+  ElfW(Ehdr) header;
+  if (read_at(&header, sizeof header, 0) && std::memcmp(header.e_ident, ELFMAG, SELFMAG) == 0 &&
+      header.e_shentsize == sizeof(ElfW(Shdr))) {
+    for (unsigned i = 0; i < header.e_shnum && !found; ++i) {
+      ElfW(Shdr) table, strings;
+      if (!read_at(&table, sizeof table, static_cast<off_t>(header.e_shoff + i * sizeof table))) break;
+      if (table.sh_type != SHT_SYMTAB || table.sh_entsize != sizeof(ElfW(Sym)) ||
+          !read_at(&strings, sizeof strings,
+                   static_cast<off_t>(header.e_shoff + table.sh_link * sizeof strings)))
+        continue;
+      ElfW(Sym) symbols[64];
+      for (ElfW(Off) at = 0; at + sizeof(ElfW(Sym)) <= table.sh_size && !found;) {
+        const size_t bytes =
+            std::min(sizeof symbols, (table.sh_size - at) / sizeof(ElfW(Sym)) * sizeof(ElfW(Sym)));
+        if (!read_at(symbols, bytes, static_cast<off_t>(table.sh_offset + at))) break;
+        for (size_t k = 0; k < bytes / sizeof(ElfW(Sym)) && !found; ++k) {
+          const ElfW(Sym)& symbol = symbols[k];
+          // The type's bits are the same in 32- and 64-bit files.
+          if (ELF32_ST_TYPE(symbol.st_info) != STT_FUNC || address < symbol.st_value ||
+              address >= symbol.st_value + symbol.st_size)
+            continue;
+          const ssize_t got =
+              pread(file, name, size - 1, static_cast<off_t>(strings.sh_offset + symbol.st_name));
+          name[got > 0 ? got : 0] = '\0';
+          *start = symbol.st_value;
+          found = name[0] != '\0';
+        }
+        at += bytes;
+      }
+    }
+  }
+  close(file);
+  return found;
+}
+
+// A frame as glibc writes one, FILE(FUNCTION+OFFSET)[ADDRESS], with the name
+// from the file's full symbol table where glibc finds none: the module's own
+// functions, which it does not export.
+void WriteFrame(int descriptor, void* frame) {
+  Dl_info info{};
+  link_map* library = nullptr;
+  char name[256];
+  if (dladdr1(frame, &info, reinterpret_cast<void**>(&library), RTLD_DL_LINKMAP) != 0 &&
+      info.dli_sname == nullptr && info.dli_fname != nullptr && library != nullptr) {
+    const ElfW(Addr) address = reinterpret_cast<ElfW(Addr)>(frame) - library->l_addr;
+    ElfW(Addr) start = 0;
+    if (FunctionAt(info.dli_fname, address, name, sizeof name, &start)) {
+      WriteTo(descriptor, info.dli_fname);
+      WriteTo(descriptor, "(");
+      WriteTo(descriptor, name);
+      WriteTo(descriptor, "+");
+      WriteHex(descriptor, address - start);
+      WriteTo(descriptor, ")[");
+      WriteHex(descriptor, reinterpret_cast<uintptr_t>(frame));
+      WriteTo(descriptor, "]\n");
+      return;
+    }
+  }
+  backtrace_symbols_fd(&frame, 1, descriptor);
+}
+
 void OnCrash(int signal, siginfo_t* /*info*/, void* context) {
-  WriteNotes(" (a frame of the module reads FILE(+OFFSET): `addr2line -f -C -e FILE OFFSET` names it):\n");
+  WriteNotes(":\n");
   if ((g_what & CrashStack::SHOW_STACK) != 0) CrashStack::Write(STDERR_FILENO, context, 10);
   // The handler before this one: a fault comes again at the same
   // instruction, a signal that was sent is sent again.
@@ -109,6 +205,12 @@ int SetDeathCallback(dl_phdr_info* info, size_t /*size*/, void* /*data*/) {
 
 }  // namespace
 
+const char* const CrashStack::HOW_TO_READ =
+    " (a frame reads FILE(FUNCTION+OFFSET)[ADDRESS], FUNCTION as the file's symbol table names it, which "
+    "`c++filt` reads; where the file names none, FILE(+OFFSET)[ADDRESS], and `addr2line -f -C -e FILE "
+    "OFFSET` "
+    "may name it)";
+
 void CrashStack::Prepare() {
   void* frames[4];
   backtrace(frames, 4);
@@ -127,7 +229,7 @@ void CrashStack::Write(int descriptor, const void* context, int most) {
   while (first < count && frames[first] != at) ++first;
   if (first == count) first = 0;
   const int shown = count - first < most ? count - first : most;
-  if (shown > 0) backtrace_symbols_fd(frames + first, shown, descriptor);
+  for (int i = first; i < first + shown; ++i) WriteFrame(descriptor, frames[i]);
 }
 
 void CrashStack::WriteOnCrash(int what) {
@@ -165,7 +267,7 @@ void WriteFrame(uintptr_t address) {
 }
 
 LONG WINAPI OnException(EXCEPTION_POINTERS* exception) {
-  WriteNotes(" (a frame of the module reads FILE(+0xRVA), RVA its address less the module's base):\n");
+  WriteNotes(":\n");
   if ((g_what & CrashStack::SHOW_STACK) != 0) CrashStack::Write(2, exception->ContextRecord, 10);
   return EXCEPTION_CONTINUE_SEARCH;  // the process ends with the exception's code, as before
 }
@@ -178,6 +280,9 @@ void OnAbort(int signal) {
 }
 
 }  // namespace
+
+const char* const CrashStack::HOW_TO_READ =
+    " (a frame of the module reads FILE(+0xRVA), RVA its address less the module's base)";
 
 void CrashStack::Prepare() {}
 
@@ -216,6 +321,7 @@ void CrashStack::WriteOnCrash(int what) {
 
 #else
 
+const char* const CrashStack::HOW_TO_READ = "";
 void CrashStack::Prepare() {}
 void CrashStack::Write(int /*descriptor*/, const void* /*context*/, int /*most*/) {}
 void CrashStack::WriteOnCrash(int /*what*/) {}

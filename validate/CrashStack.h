@@ -2,18 +2,22 @@
 // allocating, for where no memory checker runs a crashed process once more
 // (MemoryChecker): a check's process, and qxhost process, show where the
 // module crashed. An info or set process also names the call into the module
-// in flight (ModuleCall). A frame reads FILE(+OFFSET) [ADDRESS]; `addr2line -f -C -e
-// FILE OFFSET` names a module's function. On Linux (glibc) from a signal
-// handler; on Windows from the unhandled-exception filter, the OFFSET being
-// the address less the module's base (the whole stack on x64, the crashing
-// frame on 32-bit x86); elsewhere nothing is written.
+// in flight (ModuleCall). On Linux (glibc), from a signal handler, a frame
+// reads FILE(FUNCTION+OFFSET)[ADDRESS], the function named by the file's own
+// symbol table (a module's functions too, which it does not export), or
+// FILE(+OFFSET)[ADDRESS] where the file names none. On Windows, from the
+// unhandled-exception filter, FILE(+OFFSET) [ADDRESS], the OFFSET being the
+// address less the module's base (the whole stack on x64, the crashing frame
+// on 32-bit x86); elsewhere nothing is written.
 #ifndef VALIDATE_CRASHSTACK_H
 #define VALIDATE_CRASHSTACK_H
 
 class CrashStack {
  public:
-  // The line before the frames, by which a reader finds them.
+  // The line before the frames, by which a reader finds them: HEADER, then
+  // HOW_TO_READ them.
   static constexpr const char* HEADER = "the crashing thread's stack";
+  static const char* const HOW_TO_READ;
   // The start of the line that names the call in flight: "qxhost: CALL: words".
   static constexpr const char* CALL = "the call into the module in flight";
   // Readies the stack walk (its first use may allocate): before a handler
