@@ -27,20 +27,12 @@
 #include <cstdio>
 #endif
 
+#include "FixedText.h"
 #include "MemoryChecker.h"
 #include "ModuleCall.h"
 
-#if defined(QX_HAVE_BACKTRACE) || defined(_WIN32)
-
+#ifdef QX_HAVE_BACKTRACE
 namespace {
-
-// On standard error, with no allocation.
-#ifdef _WIN32
-void WriteText(const char* text) {
-  DWORD wrote = 0;
-  WriteFile(GetStdHandle(STD_ERROR_HANDLE), text, static_cast<DWORD>(std::strlen(text)), &wrote, nullptr);
-}
-#else
 void WriteTo(int descriptor, const char* text) {
   for (size_t done = 0, size = std::strlen(text); done < size;) {
     const ssize_t wrote = write(descriptor, text + done, size - done);
@@ -48,8 +40,20 @@ void WriteTo(int descriptor, const char* text) {
     done += static_cast<size_t>(wrote);
   }
 }
-void WriteText(const char* text) { WriteTo(STDERR_FILENO, text); }
+}  // namespace
+void CrashStack::WriteText(const char* text) { WriteTo(STDERR_FILENO, text); }
+#elif defined(_WIN32)
+void CrashStack::WriteText(const char* text) {
+  DWORD wrote = 0;
+  WriteFile(GetStdHandle(STD_ERROR_HANDLE), text, static_cast<DWORD>(std::strlen(text)), &wrote, nullptr);
+}
+#else
+void CrashStack::WriteText(const char* /*text*/) {}
 #endif
+
+#if defined(QX_HAVE_BACKTRACE) || defined(_WIN32)
+
+namespace {
 
 int g_what = 0;                     // WriteOnCrash's
 volatile sig_atomic_t g_named = 0;  // the call in flight was written
@@ -57,21 +61,22 @@ volatile sig_atomic_t g_named = 0;  // the call in flight was written
 // What WriteOnCrash asked for but the frames: the call in flight, and the
 // frames' header, ended by `end` (none where null).
 void WriteNotes(const char* end) {
-  char call[256];
-  ModuleCall::Describe(call, sizeof call);
-  if ((g_what & CrashStack::NAME_CALL) != 0 && call[0] != '\0' && g_named == 0) {
-    g_named = 1;
-    WriteText("qxhost: ");
-    WriteText(CrashStack::CALL);
-    WriteText(": ");
-    WriteText(call);
-    WriteText("\n");
+  if ((g_what & CrashStack::NAME_CALL) != 0 && g_named == 0) {
+    char call[256];
+    ModuleCall::Describe(call, sizeof call);
+    if (call[0] != '\0') {
+      g_named = 1;
+      char buffer[512];
+      FixedText line(buffer, sizeof buffer);
+      line << "qxhost: " << CrashStack::CALL << ": " << call << "\n";
+      CrashStack::WriteText(line.c_str());
+    }
   }
   if ((g_what & CrashStack::SHOW_STACK) != 0 && end != nullptr) {
-    WriteText("qxhost: ");
-    WriteText(CrashStack::HEADER);
-    WriteText(CrashStack::HOW_TO_READ);
-    WriteText(end);
+    char buffer[512];
+    FixedText line(buffer, sizeof buffer);
+    line << "qxhost: " << CrashStack::HEADER << CrashStack::HOW_TO_READ << end;
+    CrashStack::WriteText(line.c_str());
   }
 }
 
@@ -86,19 +91,6 @@ namespace {
 const int STACK_SIGNALS[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
 constexpr int STACK_SIGNAL_COUNT = sizeof STACK_SIGNALS / sizeof STACK_SIGNALS[0];
 struct sigaction g_before[STACK_SIGNAL_COUNT];
-
-void WriteHex(int descriptor, uintptr_t value) {
-  char digits[3 + 2 * sizeof value];
-  size_t at = sizeof digits;
-  digits[--at] = '\0';
-  do {
-    digits[--at] = "0123456789abcdef"[value % 16];
-    value /= 16;
-  } while (value != 0);
-  digits[--at] = 'x';
-  digits[--at] = '0';
-  WriteTo(descriptor, digits + at);
-}
 
 // The function of the file at `path` whose code holds `address` (the file's
 // own address, as in its symbol table), from the file's full symbol table,
@@ -160,14 +152,12 @@ void WriteFrame(int descriptor, void* frame) {
     const ElfW(Addr) address = reinterpret_cast<ElfW(Addr)>(frame) - library->l_addr;
     ElfW(Addr) start = 0;
     if (FunctionAt(info.dli_fname, address, name, sizeof name, &start)) {
-      WriteTo(descriptor, info.dli_fname);
-      WriteTo(descriptor, "(");
-      WriteTo(descriptor, name);
-      WriteTo(descriptor, "+");
-      WriteHex(descriptor, address - start);
-      WriteTo(descriptor, ")[");
-      WriteHex(descriptor, reinterpret_cast<uintptr_t>(frame));
-      WriteTo(descriptor, "]\n");
+      char buffer[1024];
+      FixedText line(buffer, sizeof buffer);
+      line << info.dli_fname << "(" << name << "+";
+      line.Hex(address - start) << ")[";
+      line.Hex(reinterpret_cast<uintptr_t>(frame)) << "]\n";
+      WriteTo(descriptor, line.c_str());
       return;
     }
   }
@@ -263,7 +253,7 @@ void WriteFrame(uintptr_t address) {
   std::snprintf(line, sizeof line, "%s(+0x%llx) [0x%llx]\n", path,
                 static_cast<unsigned long long>(address - reinterpret_cast<uintptr_t>(module)),
                 static_cast<unsigned long long>(address));
-  WriteText(line);
+  CrashStack::WriteText(line);
 }
 
 LONG WINAPI OnException(EXCEPTION_POINTERS* exception) {

@@ -37,6 +37,8 @@ class CrashStack {
   // handler before this one has the signal, and the process ends as it would
   // have. Where a sanitizer ends the process, the CALL line follows its report.
   static void WriteOnCrash(int what);
+  // `text` on standard error, without allocating.
+  static void WriteText(const char* text);
 };
 
 #endif  // VALIDATE_CRASHSTACK_H

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "CrashStack.h"
+#include "FixedText.h"
 #include "ModuleCall.h"
 
 namespace {
@@ -23,39 +24,6 @@ int CrashSlot(int signal) {
   }
   return -1;
 }
-
-// Text put together in a fixed buffer, as a signal handler may.
-class Line {
- public:
-  Line& operator<<(const char* text) {
-    while (*text != '\0' && m_used < sizeof m_text) m_text[m_used++] = *text++;
-    return *this;
-  }
-  Line& operator<<(long long number) {
-    char digits[24];
-    int count = 0;
-    unsigned long long magnitude =
-        number < 0 ? 0ULL - static_cast<unsigned long long>(number) : static_cast<unsigned long long>(number);
-    do {
-      digits[count++] = static_cast<char>('0' + magnitude % 10);
-      magnitude /= 10;
-    } while (magnitude != 0);
-    if (number < 0) *this << "-";
-    while (count > 0 && m_used < sizeof m_text) m_text[m_used++] = digits[--count];
-    return *this;
-  }
-  void WriteTo(int descriptor) const {
-    for (size_t done = 0; done < m_used;) {
-      const ssize_t wrote = write(descriptor, m_text + done, m_used - done);
-      if (wrote <= 0) return;
-      done += static_cast<size_t>(wrote);
-    }
-  }
-
- private:
-  char m_text[8192];
-  size_t m_used = 0;
-};
 
 }  // namespace
 
@@ -87,7 +55,8 @@ void CrashNote::OnSignal(int signal, siginfo_t* /*info*/, void* context) {
 }
 
 void CrashNote::Write(int signal, const void* context) const {
-  Line line;
+  char buffer[8192];
+  FixedText line(buffer, sizeof buffer);
   const int slot = CrashSlot(signal);
   line << "qxhost: " << m_module.c_str() << ": the module crashed the process ("
        << (slot >= 0 ? CRASH_SIGNAL_NAMES[slot] : "a signal") << ")";
@@ -98,6 +67,6 @@ void CrashNote::Write(int signal, const void* context) const {
          << m_input.c_str();
   line << "; " << m_output.c_str() << " was not written\nqxhost: " << CrashStack::HEADER
        << CrashStack::HOW_TO_READ << ":\n";
-  line.WriteTo(STDERR_FILENO);
+  CrashStack::WriteText(line.c_str());
   CrashStack::Write(STDERR_FILENO, context, 32);
 }
