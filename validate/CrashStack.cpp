@@ -1,14 +1,11 @@
 #include "CrashStack.h"
 
-#include <algorithm>
 #include <csignal>
 #include <cstring>
 
 #ifdef __GLIBC__
 #include <dlfcn.h>
-#include <elf.h>
 #include <execinfo.h>
-#include <fcntl.h>
 #include <link.h>
 #include <ucontext.h>
 #include <unistd.h>
@@ -24,12 +21,12 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <cstdio>
 #endif
 
 #include "FixedText.h"
 #include "MemoryChecker.h"
 #include "ModuleCall.h"
+#include "SymbolTable.h"
 
 #ifdef QX_HAVE_BACKTRACE
 namespace {
@@ -92,74 +89,25 @@ const int STACK_SIGNALS[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
 constexpr int STACK_SIGNAL_COUNT = sizeof STACK_SIGNALS / sizeof STACK_SIGNALS[0];
 struct sigaction g_before[STACK_SIGNAL_COUNT];
 
-// The function of the file at `path` whose code holds `address` (the file's
-// own address, as in its symbol table), from the file's full symbol table,
-// which the loader does not keep: functions a library does not export have
-// a name there unless it was stripped. Read with system calls only, into
-// `name` (ended by 0) and `start`, its first address; false where no
-// function is found.
-bool FunctionAt(const char* path, ElfW(Addr) address, char* name, size_t size, ElfW(Addr) * start) {
-  const int file = open(path, O_RDONLY | O_CLOEXEC);
-  if (file < 0) return false;
-  const auto read_at = [file](void* into, size_t bytes, off_t at) {
-    return pread(file, into, bytes, at) == static_cast<ssize_t>(bytes);
-  };
-  bool found = false;
-  ElfW(Ehdr) header;
-  if (read_at(&header, sizeof header, 0) && std::memcmp(header.e_ident, ELFMAG, SELFMAG) == 0 &&
-      header.e_shentsize == sizeof(ElfW(Shdr))) {
-    for (unsigned i = 0; i < header.e_shnum && !found; ++i) {
-      ElfW(Shdr) table, strings;
-      if (!read_at(&table, sizeof table, static_cast<off_t>(header.e_shoff + i * sizeof table))) break;
-      if (table.sh_type != SHT_SYMTAB || table.sh_entsize != sizeof(ElfW(Sym)) ||
-          !read_at(&strings, sizeof strings,
-                   static_cast<off_t>(header.e_shoff + table.sh_link * sizeof strings)))
-        continue;
-      ElfW(Sym) symbols[64];
-      for (ElfW(Off) at = 0; at + sizeof(ElfW(Sym)) <= table.sh_size && !found;) {
-        const size_t bytes =
-            std::min(sizeof symbols, (table.sh_size - at) / sizeof(ElfW(Sym)) * sizeof(ElfW(Sym)));
-        if (!read_at(symbols, bytes, static_cast<off_t>(table.sh_offset + at))) break;
-        for (size_t k = 0; k < bytes / sizeof(ElfW(Sym)) && !found; ++k) {
-          const ElfW(Sym)& symbol = symbols[k];
-          // The type's bits are the same in 32- and 64-bit files.
-          if (ELF32_ST_TYPE(symbol.st_info) != STT_FUNC || address < symbol.st_value ||
-              address >= symbol.st_value + symbol.st_size)
-            continue;
-          const ssize_t got =
-              pread(file, name, size - 1, static_cast<off_t>(strings.sh_offset + symbol.st_name));
-          name[got > 0 ? got : 0] = '\0';
-          *start = symbol.st_value;
-          found = name[0] != '\0';
-        }
-        at += bytes;
-      }
-    }
-  }
-  close(file);
-  return found;
-}
-
 // A frame as glibc writes one, FILE(FUNCTION+OFFSET)[ADDRESS], with the name
 // from the file's full symbol table where glibc finds none: the module's own
 // functions, which it does not export.
 void WriteFrame(int descriptor, void* frame) {
   Dl_info info{};
-  link_map* library = nullptr;
+  char path[512];
   char name[256];
-  if (dladdr1(frame, &info, reinterpret_cast<void**>(&library), RTLD_DL_LINKMAP) != 0 &&
-      info.dli_sname == nullptr && info.dli_fname != nullptr && library != nullptr) {
-    const ElfW(Addr) address = reinterpret_cast<ElfW(Addr)>(frame) - library->l_addr;
-    ElfW(Addr) start = 0;
-    if (FunctionAt(info.dli_fname, address, name, sizeof name, &start)) {
-      char buffer[1024];
-      FixedText line(buffer, sizeof buffer);
-      line << info.dli_fname << "(" << name << "+";
-      line.Hex(address - start) << ")[";
-      line.Hex(reinterpret_cast<uintptr_t>(frame)) << "]\n";
-      WriteTo(descriptor, line.c_str());
-      return;
-    }
+  uintptr_t address = 0;
+  uintptr_t start = 0;
+  if (dladdr(frame, &info) != 0 && info.dli_sname == nullptr &&
+      SymbolTable::Locate(frame, path, sizeof path, &address) &&
+      SymbolTable::FunctionAt(path, address, name, sizeof name, &start)) {
+    char buffer[1024];
+    FixedText line(buffer, sizeof buffer);
+    line << path << "(" << name << "+";
+    line.Hex(address - start) << ")[";
+    line.Hex(reinterpret_cast<uintptr_t>(frame)) << "]\n";
+    WriteTo(descriptor, line.c_str());
+    return;
   }
   backtrace_symbols_fd(&frame, 1, descriptor);
 }
@@ -241,19 +189,26 @@ void CrashStack::WriteOnCrash(int what) {
 
 namespace {
 
-// One frame as glibc writes one: "FILE(+0xRVA) [0xADDRESS]".
+// One frame as glibc writes one: "FILE(FUNCTION+0xOFFSET) [0xADDRESS]", the
+// function named by the file's symbol table, or "FILE(+0xRVA) [0xADDRESS]".
 void WriteFrame(uintptr_t address) {
-  HMODULE module = nullptr;
   char path[MAX_PATH] = "?";
-  if (GetModuleHandleExA(
-          GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-          reinterpret_cast<LPCSTR>(address), &module))
-    GetModuleFileNameA(module, path, sizeof path);
-  char line[MAX_PATH + 64];
-  std::snprintf(line, sizeof line, "%s(+0x%llx) [0x%llx]\n", path,
-                static_cast<unsigned long long>(address - reinterpret_cast<uintptr_t>(module)),
-                static_cast<unsigned long long>(address));
-  CrashStack::WriteText(line);
+  char name[256];
+  uintptr_t within = address;  // the address in the file
+  uintptr_t start = 0;
+  char buffer[MAX_PATH + 320];
+  FixedText line(buffer, sizeof buffer);
+  if (!SymbolTable::Locate(reinterpret_cast<const void*>(address), path, sizeof path, &within)) {
+    line << "?(+";
+  } else if (SymbolTable::FunctionAt(path, within, name, sizeof name, &start)) {
+    line << path << "(" << name << "+";
+    within -= start;
+  } else {
+    line << path << "(+";
+  }
+  line.Hex(within) << ") [";
+  line.Hex(address) << "]\n";
+  CrashStack::WriteText(line.c_str());
 }
 
 LONG WINAPI OnException(EXCEPTION_POINTERS* exception) {
@@ -272,7 +227,8 @@ void OnAbort(int signal) {
 }  // namespace
 
 const char* const CrashStack::HOW_TO_READ =
-    " (a frame of the module reads FILE(+0xRVA), RVA its address less the module's base)";
+    " (a frame reads FILE(FUNCTION+OFFSET) [ADDRESS], FUNCTION as the file's symbol table names it, which "
+    "`c++filt` reads; where the file names none, FILE(+RVA) [ADDRESS], RVA the address less the file's base)";
 
 void CrashStack::Prepare() {}
 

@@ -2,13 +2,13 @@
 // allocating, for where no memory checker runs a crashed process once more
 // (MemoryChecker): a check's process, and qxhost process, show where the
 // module crashed. An info or set process also names the call into the module
-// in flight (ModuleCall). On Linux (glibc), from a signal handler, a frame
-// reads FILE(FUNCTION+OFFSET)[ADDRESS], the function named by the file's own
-// symbol table (a module's functions too, which it does not export), or
-// FILE(+OFFSET)[ADDRESS] where the file names none. On Windows, from the
-// unhandled-exception filter, FILE(+OFFSET) [ADDRESS], the OFFSET being the
-// address less the module's base (the whole stack on x64, the crashing frame
-// on 32-bit x86); elsewhere nothing is written.
+// in flight (ModuleCall). A frame reads FILE(FUNCTION+OFFSET)[ADDRESS], the
+// function named by the file's own symbol table (SymbolTable: a module's
+// functions too, which it does not export), or FILE(+OFFSET)[ADDRESS] where
+// the file names none. On Linux (glibc) it is written from a signal handler;
+// on Windows from the unhandled-exception filter, OFFSET then being the
+// address less the file's base (the whole stack on x64, the crashing frame on
+// 32-bit x86); elsewhere nothing is written.
 #ifndef VALIDATE_CRASHSTACK_H
 #define VALIDATE_CRASHSTACK_H
 
