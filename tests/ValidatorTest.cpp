@@ -857,6 +857,12 @@ TEST(Validate, ACrashShowsItsStackWhereNoMemoryCheckerRunsIt) {
     const std::string frame = output.substr(first, output.find('\n', first) - first);
     EXPECT_NE(frame.find("faulty_crash_on_unknown.qxm(_Z"), std::string::npos) << output;
     EXPECT_NE(frame.find("DspDispatch"), std::string::npos) << output;
+#ifdef QX_CRASH_SOURCE_LINES
+    // The module carries debug information: the frame begins with its source file and line.
+    const size_t source = frame.find("/tests/modules/faulty_module.cpp:");
+    ASSERT_NE(source, std::string::npos) << output;
+    EXPECT_LT(source, frame.find(".qxm(")) << output;
+#endif
   }
 }
 

@@ -15,6 +15,12 @@
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 #define QX_SANITIZER_DEATH_CALLBACK 1
 #endif
+// GCC's libbacktrace (with GCC, not with every compiler that reads this file):
+// the source file and line of a frame, from the file's DWARF.
+#if defined(QX_HAVE_LIBBACKTRACE) && __has_include(<backtrace.h>)
+#include <backtrace.h>
+#define QX_SOURCE_LINES 1
+#endif
 #endif
 
 #ifdef _WIN32
@@ -27,6 +33,7 @@
 #include "MemoryChecker.h"
 #include "ModuleCall.h"
 #include "SymbolTable.h"
+#include "UnwindTable.h"
 
 #ifdef QX_HAVE_BACKTRACE
 namespace {
@@ -89,10 +96,40 @@ const int STACK_SIGNALS[] = {SIGSEGV, SIGBUS, SIGFPE, SIGILL, SIGABRT};
 constexpr int STACK_SIGNAL_COUNT = sizeof STACK_SIGNALS / sizeof STACK_SIGNALS[0];
 struct sigaction g_before[STACK_SIGNAL_COUNT];
 
+#ifdef QX_SOURCE_LINES
+backtrace_state* g_sources = nullptr;  // made by Prepare; it reads a file's DWARF when first asked
+
+void NoSource(void* /*data*/, const char* /*message*/, int /*number*/) {}
+
+int OnSource(void* data, uintptr_t /*pc*/, const char* file, int line, const char* /*function*/) {
+  if (file == nullptr || line <= 0) return 0;
+  *static_cast<FixedText*>(data) << file << ":" << static_cast<long long>(line) << ": ";
+  return 1;  // the innermost place: that of a call inlined there, where one was
+}
+#endif
+
+// "SOURCE:LINE: " of the code at `pc`, where its file's debug information has
+// it, on `descriptor`. `returned`: pc is where a call returns to, and the call
+// is what is looked up.
+void WriteSource(int descriptor, uintptr_t pc, bool returned) {
+#ifdef QX_SOURCE_LINES
+  if (g_sources == nullptr) return;
+  char buffer[512];
+  FixedText source(buffer, sizeof buffer);
+  backtrace_pcinfo(g_sources, pc - (returned ? 1 : 0), &OnSource, &NoSource, &source);
+  WriteTo(descriptor, source.c_str());
+#else
+  (void)descriptor;
+  (void)pc;
+  (void)returned;
+#endif
+}
+
 // A frame as glibc writes one, FILE(FUNCTION+OFFSET)[ADDRESS], with the name
-// from the file's full symbol table where glibc finds none: the module's own
-// functions, which it does not export.
-void WriteFrame(int descriptor, void* frame) {
+// from the file's full symbol table where glibc finds none (the module's own
+// functions, which it does not export), after SOURCE:LINE where known.
+void WriteFrame(int descriptor, void* frame, bool returned) {
+  WriteSource(descriptor, reinterpret_cast<uintptr_t>(frame), returned);
   Dl_info info{};
   char path[512];
   char name[256];
@@ -145,13 +182,15 @@ int SetDeathCallback(dl_phdr_info* info, size_t /*size*/, void* /*data*/) {
 
 const char* const CrashStack::HOW_TO_READ =
     " (a frame reads FILE(FUNCTION+OFFSET)[ADDRESS], FUNCTION as the file's symbol table names it, which "
-    "`c++filt` reads; where the file names none, FILE(+OFFSET)[ADDRESS], and `addr2line -f -C -e FILE "
-    "OFFSET` "
-    "may name it)";
+    "`c++filt` reads, after SOURCE:LINE: where the file's debug information has it; where the file names "
+    "none, FILE(+OFFSET)[ADDRESS], and `addr2line -f -C -e FILE OFFSET` may name it)";
 
 void CrashStack::Prepare() {
   void* frames[4];
   backtrace(frames, 4);
+#ifdef QX_SOURCE_LINES
+  if (g_sources == nullptr) g_sources = backtrace_create_state(nullptr, 1, &NoSource, nullptr);
+#endif
 }
 
 void CrashStack::Write(int descriptor, const void* context, int most) {
@@ -167,7 +206,7 @@ void CrashStack::Write(int descriptor, const void* context, int most) {
   while (first < count && frames[first] != at) ++first;
   if (first == count) first = 0;
   const int shown = count - first < most ? count - first : most;
-  for (int i = first; i < first + shown; ++i) WriteFrame(descriptor, frames[i]);
+  for (int i = first; i < first + shown; ++i) WriteFrame(descriptor, frames[i], i > first || first == 0);
 }
 
 void CrashStack::WriteOnCrash(int what) {
@@ -211,6 +250,55 @@ void WriteFrame(uintptr_t address) {
   CrashStack::WriteText(line.c_str());
 }
 
+#if !(defined(_M_X64) || defined(__x86_64__))
+// What of this thread's stack the walk reads: from the crashing frame's top
+// (all above it is in use, so committed) to the stack's base.
+struct StackBounds {
+  uintptr_t low;
+  uintptr_t high;
+};
+
+StackBounds ThisStack(uint32_t esp) {
+  const NT_TIB* thread = nullptr;
+  __asm__("movl %%fs:0x18, %0" : "=r"(thread));  // the thread's own block (NtCurrentTeb)
+  const auto limit = reinterpret_cast<uintptr_t>(thread->StackLimit);
+  return {esp > limit ? esp : limit, reinterpret_cast<uintptr_t>(thread->StackBase)};
+}
+
+bool ReadStack(uint32_t address, uint32_t* value, void* data) {
+  const auto* stack = static_cast<const StackBounds*>(data);
+  if (address < stack->low || address >= stack->high || stack->high - address < 4 || address % 4 != 0)
+    return false;
+  *value = *reinterpret_cast<const uint32_t*>(uintptr_t{address});
+  return true;
+}
+
+// `registers` become those of their frame's caller; false where that is not
+// known. `returned`: the frame was reached by a return address.
+bool CallerOf(UnwindTable::Registers* registers, bool returned, StackBounds* stack) {
+  const uint32_t eip = registers->value[UnwindTable::EIP];
+  const uint32_t esp = registers->value[UnwindTable::ESP];
+  char path[MAX_PATH];
+  uintptr_t within = 0;
+  if (!SymbolTable::Locate(reinterpret_cast<const void*>(uintptr_t{eip}), path, sizeof path, &within)) {
+    // A call to where no code is (a null function): it returns to the
+    // address on top of the stack.
+    uint32_t back = 0;
+    if (returned || !ReadStack(esp, &back, stack)) return false;
+    registers->value[UnwindTable::EIP] = back;
+    registers->value[UnwindTable::ESP] = esp + 4;
+    return true;
+  }
+  uintptr_t table = 0;
+  size_t size = 0;
+  if (!SymbolTable::Section(path, ".eh_frame", &table, &size)) return false;
+  const uintptr_t at = eip - within + table;  // the image's base, then the table in it
+  const UnwindTable unwind(reinterpret_cast<const unsigned char*>(at), size, static_cast<uint32_t>(at));
+  // A caller's frame lies above its callee's.
+  return unwind.Step(registers, returned, &ReadStack, stack) && registers->value[UnwindTable::ESP] > esp;
+}
+#endif
+
 LONG WINAPI OnException(EXCEPTION_POINTERS* exception) {
   WriteNotes(":\n");
   if ((g_what & CrashStack::SHOW_STACK) != 0) CrashStack::Write(2, exception->ContextRecord, 10);
@@ -252,9 +340,21 @@ void CrashStack::Write(int /*descriptor*/, const void* context, int most) {
                      nullptr);
   }
 #else
-  // 32-bit code keeps no unwind tables and seldom a frame pointer: the frame
-  // where the exception came only.
-  if (most > 0) WriteFrame(static_cast<uintptr_t>(frame.Eip));
+  // 32-bit code: unwound by the .eh_frame of each frame's file, which MinGW's
+  // GCC writes for every function (no other table, and seldom a frame
+  // pointer); the walk ends at a file without one.
+  UnwindTable::Registers registers{};
+  registers.value[UnwindTable::EIP] = frame.Eip;
+  registers.value[UnwindTable::ESP] = frame.Esp;
+  registers.value[UnwindTable::EBP] = frame.Ebp;
+  registers.value[UnwindTable::EBX] = frame.Ebx;
+  registers.value[UnwindTable::ESI] = frame.Esi;
+  registers.value[UnwindTable::EDI] = frame.Edi;
+  StackBounds stack = ThisStack(frame.Esp);
+  for (int shown = 0; shown < most; ++shown) {
+    WriteFrame(registers.value[UnwindTable::EIP]);
+    if (!CallerOf(&registers, shown > 0, &stack)) break;
+  }
 #endif
 }
 

@@ -5,10 +5,12 @@
 // in flight (ModuleCall). A frame reads FILE(FUNCTION+OFFSET)[ADDRESS], the
 // function named by the file's own symbol table (SymbolTable: a module's
 // functions too, which it does not export), or FILE(+OFFSET)[ADDRESS] where
-// the file names none. On Linux (glibc) it is written from a signal handler;
-// on Windows from the unhandled-exception filter, OFFSET then being the
-// address less the file's base (the whole stack on x64, the crashing frame on
-// 32-bit x86); elsewhere nothing is written.
+// the file names none. On Linux (glibc) it is written from a signal handler,
+// after SOURCE:LINE: where GCC's libbacktrace finds them in the file's debug
+// information; on Windows from the unhandled-exception filter, OFFSET then
+// being the address less the file's base (on x64 unwound by the system's
+// tables, on 32-bit x86 by the files' .eh_frame: UnwindTable); elsewhere
+// nothing is written.
 #ifndef VALIDATE_CRASHSTACK_H
 #define VALIDATE_CRASHSTACK_H
 

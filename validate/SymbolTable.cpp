@@ -14,9 +14,11 @@ bool SymbolTable::Locate(const void* code, char* path, size_t size, uintptr_t* a
   Dl_info info{};
   link_map* library = nullptr;
   if (size == 0 || dladdr1(code, &info, reinterpret_cast<void**>(&library), RTLD_DL_LINKMAP) == 0 ||
-      info.dli_fname == nullptr || library == nullptr || std::strlen(info.dli_fname) >= size)
+      info.dli_fname == nullptr || library == nullptr)
     return false;
-  std::strcpy(path, info.dli_fname);
+  const size_t length = std::strlen(info.dli_fname);
+  if (length >= size) return false;
+  std::memcpy(path, info.dli_fname, length + 1);
   *address = reinterpret_cast<uintptr_t>(code) - library->l_addr;
   return true;
 }
@@ -81,91 +83,148 @@ bool SymbolTable::Locate(const void* code, char* path, size_t size, uintptr_t* a
   return true;
 }
 
+namespace {
+
+// A PE file's headers, read with system calls: its file header and where its
+// section headers are.
+class PeFile {
+ public:
+  explicit PeFile(const char* path)
+      : m_file(CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                           nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)) {
+    IMAGE_DOS_HEADER dos{};
+    DWORD signature = 0;
+    m_ok = m_file != INVALID_HANDLE_VALUE && ReadAt(&dos, sizeof dos, 0) == sizeof dos &&
+           dos.e_magic == IMAGE_DOS_SIGNATURE && dos.e_lfanew > 0 &&
+           ReadAt(&signature, sizeof signature, static_cast<ULONGLONG>(dos.e_lfanew)) == sizeof signature &&
+           signature == IMAGE_NT_SIGNATURE &&
+           ReadAt(&m_header, sizeof m_header, static_cast<ULONGLONG>(dos.e_lfanew) + sizeof signature) ==
+               sizeof m_header;
+    m_sections = static_cast<ULONGLONG>(dos.e_lfanew) + sizeof signature + sizeof m_header +
+                 m_header.SizeOfOptionalHeader;
+  }
+  ~PeFile() {
+    if (m_file != INVALID_HANDLE_VALUE) CloseHandle(m_file);
+  }
+  PeFile(const PeFile&) = delete;
+  PeFile& operator=(const PeFile&) = delete;
+
+  bool ok() const { return m_ok; }
+  const IMAGE_FILE_HEADER& header() const { return m_header; }
+  // Up to `bytes` at `at`: how many the file holds there.
+  DWORD ReadAt(void* into, DWORD bytes, ULONGLONG at) const {
+    OVERLAPPED where{};
+    where.Offset = static_cast<DWORD>(at);
+    where.OffsetHigh = static_cast<DWORD>(at >> 32);
+    DWORD got = 0;
+    return ReadFile(m_file, into, bytes, &got, &where) ? got : 0;
+  }
+  bool Section(WORD index, IMAGE_SECTION_HEADER* section) const {
+    return index < m_header.NumberOfSections &&
+           ReadAt(section, sizeof *section, m_sections + ULONGLONG{index} * sizeof *section) ==
+               sizeof *section;
+  }
+  // Where the string table is: right after the COFF symbol table.
+  ULONGLONG Strings() const {
+    return m_header.PointerToSymbolTable + ULONGLONG{m_header.NumberOfSymbols} * IMAGE_SIZEOF_SYMBOL;
+  }
+
+ private:
+  HANDLE m_file;
+  IMAGE_FILE_HEADER m_header{};
+  ULONGLONG m_sections = 0;
+  bool m_ok = false;
+};
+
+}  // namespace
+
 // The COFF symbol table after the sections, and its string table right after
 // it. A symbol gives its place in a section and no size: the function is the
 // one that starts nearest below the address in the section that holds it.
 bool SymbolTable::FunctionAt(const char* path, uintptr_t address, char* name, size_t size, uintptr_t* start) {
   static_assert(sizeof(IMAGE_SYMBOL) == IMAGE_SIZEOF_SYMBOL, "symbols are read as they lie in the file");
-  if (size == 0) return false;
-  const HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  // Up to `bytes` at `at`: how many the file holds there.
-  const auto read_at = [file](void* into, DWORD bytes, ULONGLONG at) -> DWORD {
-    OVERLAPPED where{};
-    where.Offset = static_cast<DWORD>(at);
-    where.OffsetHigh = static_cast<DWORD>(at >> 32);
-    DWORD got = 0;
-    return ReadFile(file, into, bytes, &got, &where) ? got : 0;
-  };
-  bool found = false;
-  IMAGE_DOS_HEADER dos{};
-  DWORD signature = 0;
-  IMAGE_FILE_HEADER header{};
-  if (read_at(&dos, sizeof dos, 0) == sizeof dos && dos.e_magic == IMAGE_DOS_SIGNATURE && dos.e_lfanew > 0 &&
-      read_at(&signature, sizeof signature, static_cast<ULONGLONG>(dos.e_lfanew)) == sizeof signature &&
-      signature == IMAGE_NT_SIGNATURE &&
-      read_at(&header, sizeof header, static_cast<ULONGLONG>(dos.e_lfanew) + sizeof signature) ==
-          sizeof header &&
-      header.PointerToSymbolTable != 0) {
-    const ULONGLONG sections =
-        static_cast<ULONGLONG>(dos.e_lfanew) + sizeof signature + sizeof header + header.SizeOfOptionalHeader;
-    SHORT holder = 0;  // the section that holds the address, counted from 1 as symbols count them
-    DWORD base = 0;    // its address
-    for (WORD i = 0; i < header.NumberOfSections && holder == 0; ++i) {
-      IMAGE_SECTION_HEADER section{};
-      if (read_at(&section, sizeof section, sections + i * sizeof section) != sizeof section) break;
-      const DWORD extent = std::max<DWORD>(section.Misc.VirtualSize, section.SizeOfRawData);
-      if (address >= section.VirtualAddress && address - section.VirtualAddress < extent) {
-        holder = static_cast<SHORT>(i + 1);
-        base = section.VirtualAddress;
-      }
-    }
-    IMAGE_SYMBOL nearest{};
-    IMAGE_SYMBOL symbols[64];
-    for (DWORD i = 0; holder != 0 && i < header.NumberOfSymbols;) {
-      const DWORD count = std::min<DWORD>(64, header.NumberOfSymbols - i);
-      if (read_at(symbols, count * IMAGE_SIZEOF_SYMBOL,
-                  header.PointerToSymbolTable + ULONGLONG{i} * IMAGE_SIZEOF_SYMBOL) !=
-          count * IMAGE_SIZEOF_SYMBOL)
-        break;
-      DWORD k = 0;
-      for (; k < count; k += 1 + symbols[k].NumberOfAuxSymbols) {
-        const IMAGE_SYMBOL& symbol = symbols[k];
-        const bool function = ((symbol.Type >> 4) & 3) == IMAGE_SYM_DTYPE_FUNCTION &&
-                              (symbol.StorageClass == IMAGE_SYM_CLASS_EXTERNAL ||
-                               symbol.StorageClass == IMAGE_SYM_CLASS_STATIC);
-        const uintptr_t at = base + symbol.Value;
-        if (symbol.SectionNumber != holder || !function || at > address || (found && at <= *start)) continue;
-        found = true;
-        nearest = symbol;
-        *start = at;
-      }
-      i += k;  // auxiliary records past the chunk's end are passed over with it
-    }
-    if (found) {
-      // 32-bit x86 compilers put an underscore before every name: left out.
-      const bool underscored = header.Machine == IMAGE_FILE_MACHINE_I386;
-      const DWORD room = static_cast<DWORD>(std::min<size_t>(size - 1, 4096));
-      DWORD got = 0;
-      if (nearest.N.Name.Short != 0) {
-        const char* short_name = reinterpret_cast<const char*>(nearest.N.ShortName);
-        const size_t skip = underscored && short_name[0] == '_' ? 1 : 0;
-        got = static_cast<DWORD>(std::min<size_t>(room, strnlen(short_name + skip, 8 - skip)));
-        std::memcpy(name, short_name + skip, got);
-      } else {
-        const ULONGLONG at = header.PointerToSymbolTable +
-                             ULONGLONG{header.NumberOfSymbols} * IMAGE_SIZEOF_SYMBOL + nearest.N.Name.Long;
-        char first = '\0';
-        const DWORD skip = underscored && read_at(&first, 1, at) == 1 && first == '_' ? 1 : 0;
-        got = read_at(name, room, at + skip);
-      }
-      name[got] = '\0';
-      found = name[0] != '\0';
+  const PeFile file(path);
+  if (size == 0 || !file.ok() || file.header().PointerToSymbolTable == 0) return false;
+  const IMAGE_FILE_HEADER& header = file.header();
+  SHORT holder = 0;  // the section that holds the address, counted from 1 as symbols count them
+  DWORD base = 0;    // its address
+  IMAGE_SECTION_HEADER section{};
+  for (WORD i = 0; holder == 0 && file.Section(i, &section); ++i) {
+    const DWORD extent = std::max<DWORD>(section.Misc.VirtualSize, section.SizeOfRawData);
+    if (address >= section.VirtualAddress && address - section.VirtualAddress < extent) {
+      holder = static_cast<SHORT>(i + 1);
+      base = section.VirtualAddress;
     }
   }
-  CloseHandle(file);
-  return found;
+  bool found = false;
+  IMAGE_SYMBOL nearest{};
+  IMAGE_SYMBOL symbols[64];
+  for (DWORD i = 0; holder != 0 && i < header.NumberOfSymbols;) {
+    const DWORD count = std::min<DWORD>(64, header.NumberOfSymbols - i);
+    if (file.ReadAt(symbols, count * IMAGE_SIZEOF_SYMBOL,
+                    header.PointerToSymbolTable + ULONGLONG{i} * IMAGE_SIZEOF_SYMBOL) !=
+        count * IMAGE_SIZEOF_SYMBOL)
+      break;
+    DWORD k = 0;
+    for (; k < count; k += 1 + symbols[k].NumberOfAuxSymbols) {
+      const IMAGE_SYMBOL& symbol = symbols[k];
+      const bool function =
+          ((symbol.Type >> 4) & 3) == IMAGE_SYM_DTYPE_FUNCTION &&
+          (symbol.StorageClass == IMAGE_SYM_CLASS_EXTERNAL || symbol.StorageClass == IMAGE_SYM_CLASS_STATIC);
+      const uintptr_t at = base + symbol.Value;
+      if (symbol.SectionNumber != holder || !function || at > address || (found && at <= *start)) continue;
+      found = true;
+      nearest = symbol;
+      *start = at;
+    }
+    i += k;  // auxiliary records past the chunk's end are passed over with it
+  }
+  if (!found) return false;
+  // 32-bit x86 compilers put an underscore before every name: left out.
+  const bool underscored = header.Machine == IMAGE_FILE_MACHINE_I386;
+  const DWORD room = static_cast<DWORD>(std::min<size_t>(size - 1, 4096));
+  DWORD got = 0;
+  if (nearest.N.Name.Short != 0) {
+    const char* short_name = reinterpret_cast<const char*>(nearest.N.ShortName);
+    const size_t skip = underscored && short_name[0] == '_' ? 1 : 0;
+    got = static_cast<DWORD>(std::min<size_t>(room, strnlen(short_name + skip, 8 - skip)));
+    std::memcpy(name, short_name + skip, got);
+  } else {
+    const ULONGLONG at = file.Strings() + nearest.N.Name.Long;
+    char first = '\0';
+    const DWORD skip = underscored && file.ReadAt(&first, 1, at) == 1 && first == '_' ? 1 : 0;
+    got = file.ReadAt(name, room, at + skip);
+  }
+  name[got] = '\0';
+  return name[0] != '\0';
+}
+
+// A name longer than a section header's eight bytes is "/" and its place in
+// the string table, as MinGW's linker writes .eh_frame and the debug sections.
+bool SymbolTable::Section(const char* path, const char* name, uintptr_t* address, size_t* size) {
+  const PeFile file(path);
+  const size_t length = std::strlen(name);
+  IMAGE_SECTION_HEADER section{};
+  for (WORD i = 0; file.ok() && length < 64 && file.Section(i, &section); ++i) {
+    char named[65] = {};
+    const char* header_name = reinterpret_cast<const char*>(section.Name);
+    if (header_name[0] == '/') {
+      char digits[IMAGE_SIZEOF_SHORT_NAME] = {};
+      std::memcpy(digits, header_name + 1, IMAGE_SIZEOF_SHORT_NAME - 1);
+      ULONGLONG offset = 0;
+      for (const char* digit = digits; *digit >= '0' && *digit <= '9'; ++digit)
+        offset = offset * 10 + static_cast<ULONGLONG>(*digit - '0');
+      file.ReadAt(named, static_cast<DWORD>(length + 1), file.Strings() + offset);
+    } else {
+      std::memcpy(named, header_name, IMAGE_SIZEOF_SHORT_NAME);
+    }
+    if (std::memcmp(named, name, length + 1) == 0) {
+      *address = section.VirtualAddress;
+      *size = section.Misc.VirtualSize;
+      return true;
+    }
+  }
+  return false;
 }
 
 #else
@@ -175,6 +234,13 @@ bool SymbolTable::Locate(const void* /*code*/, char* /*path*/, size_t /*size*/, 
 }
 bool SymbolTable::FunctionAt(const char* /*path*/, uintptr_t /*address*/, char* /*name*/, size_t /*size*/,
                              uintptr_t* /*start*/) {
+  return false;
+}
+#endif
+
+#ifndef _WIN32
+bool SymbolTable::Section(const char* /*path*/, const char* /*name*/, uintptr_t* /*address*/,
+                          size_t* /*size*/) {
   return false;
 }
 

@@ -23,6 +23,9 @@ class SymbolTable {
   // ended by 0, and its first address into `start`; false where the file
   // names none.
   static bool FunctionAt(const char* path, uintptr_t address, char* name, size_t size, uintptr_t* start);
+  // The section named `name` of the PE file at `path`: its address relative
+  // to the image's base and its size in memory (Windows; elsewhere false).
+  static bool Section(const char* path, const char* name, uintptr_t* address, size_t* size);
 };
 
 #endif  // VALIDATE_SYMBOLTABLE_H
