@@ -1476,6 +1476,16 @@ TEST(QXHostFuzz, FindsACrashAndReplaysItsShortestRun) {
   EXPECT_EQ(shorter.code, 0) << "one step fewer gives no finding: " << shorter.out;
 }
 
+// A process that ended itself with a status was not stopped at a fault: its
+// replay is not run again under the memory checker, which would find none.
+TEST(QXHostFuzz, AFindingThatEndedWithAStatusIsNotRunUnderTheMemoryChecker) {
+  QXHostRun run({"fuzz", "--duration", "10", "--seed", "3", QXHostRun::Module("faulty_fake_result.qxm")});
+  EXPECT_EQ(run.code, 1) << run.out << run.err;
+  EXPECT_NE(run.out.find("ended before reporting (exit status 0)"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("shortest replay ("), std::string::npos) << run.out;
+  EXPECT_EQ(run.out.find("run again under"), std::string::npos) << run.out;
+}
+
 TEST(QXHostFuzz, AWellBehavedModuleGivesNoFinding) {
   QXHostRun run({"fuzz", "--duration", "3", QX_PRODUCT});
   EXPECT_EQ(run.code, 0) << run.out << run.err;

@@ -57,10 +57,12 @@ ChildRequest Fuzzer::Request(uint64_t seed, int steps, bool say) const {
   return request;
 }
 
-CheckResult Fuzzer::Episode(uint64_t seed, int steps, bool say, std::string* steps_said) {
+CheckResult Fuzzer::Episode(uint64_t seed, int steps, bool say, std::string* steps_said,
+                            ChildRunner::End* end) {
   const ChildRunner::Outcome outcome =
       ChildRunner::Run(ChildRunner::Command(m_options.program), m_options.timeout, Request(seed, steps, say));
   if (steps_said != nullptr) *steps_said = outcome.out;
+  if (end != nullptr) *end = outcome.end;
   return ChildReport::Classify(outcome, m_token, m_options.timeout, "episode");
 }
 
@@ -92,6 +94,7 @@ int Fuzzer::Run() {
   bool found = false, unusable = false;
   uint64_t found_seed = 0;
   CheckResult finding;
+  ChildRunner::End ended = ChildRunner::End::EXITED;  // how the shortest run found so far ended
   while (!running.empty() || (!found && !unusable && SecondsSince(start) < m_options.duration)) {
     while (!found && !unusable && SecondsSince(start) < m_options.duration &&
            running.size() < static_cast<size_t>(m_options.jobs)) {
@@ -116,6 +119,7 @@ int Fuzzer::Run() {
         found = true;
         found_seed = (*it)->seed;
         finding = result;
+        ended = outcome.end;
       }
       it = running.erase(it);
       progress = true;
@@ -135,8 +139,10 @@ int Fuzzer::Run() {
     int low = 1, high = m_options.steps;
     while (low < high) {
       const int middle = low + (high - low) / 2;
-      if (Episode(found_seed, middle, false, nullptr).status == finding.status) {
+      ChildRunner::End end = ChildRunner::End::EXITED;
+      if (Episode(found_seed, middle, false, nullptr, &end).status == finding.status) {
         high = middle;
+        ended = end;
       } else {
         low = middle + 1;
       }
@@ -144,8 +150,9 @@ int Fuzzer::Run() {
     m_out << "shortest replay (" << high << " of " << m_options.steps << " steps): qxhost fuzz --seed "
           << found_seed << " --steps " << high << " --replay " << TextFormat::Printable(m_options.module)
           << "\n";
-    // A crash's cause may lie earlier than where it crashed (heap damage).
-    if (finding.status == CheckStatus::CRASH) {
+    // A crash's cause may lie earlier than where it crashed (heap damage);
+    // a process that ended itself with a status did not crash there.
+    if (finding.status == CheckStatus::CRASH && ended == ChildRunner::End::SIGNALLED) {
       const std::string explained =
           MemoryChecker::Explain(m_options.program, m_options.timeout, Request(found_seed, high, false));
       if (!explained.empty()) m_out << TextFormat::Printable(explained, true) << "\n";

@@ -13,6 +13,7 @@
 
 #include "CheckResult.h"
 #include "ChildRequest.h"
+#include "ChildRunner.h"
 
 class Fuzzer {
  public:
@@ -42,7 +43,8 @@ class Fuzzer {
                         bool say, std::ostream& out);
 
  private:
-  CheckResult Episode(uint64_t seed, int steps, bool say, std::string* steps_said);
+  CheckResult Episode(uint64_t seed, int steps, bool say, std::string* steps_said,
+                      ChildRunner::End* end = nullptr);
   ChildRequest Request(uint64_t seed, int steps, bool say) const;
 
   Options m_options;
