@@ -83,6 +83,12 @@ TEST(CrashStack, NamesEachCallerOfTheFrameOnWindows) {
   EXPECT_NE(stack.find("CrashStack_NamesEachCallerOfTheFrameOnWindows"), std::string::npos)
       << "and the test that called them\n"
       << stack;
+  // This file carries debug information: a caller's frame begins with its
+  // line here (the innermost may be in code inlined from elsewhere).
+  const size_t middle_frame = stack.rfind('\n', middle) + 1;
+  const size_t source = stack.find("tests/CrashStackTest.cpp:", middle_frame);
+  ASSERT_NE(source, std::string::npos) << stack;
+  EXPECT_LT(source, middle) << stack;
 }
 
 }  // namespace

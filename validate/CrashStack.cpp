@@ -30,6 +30,7 @@
 #endif
 
 #include "FixedText.h"
+#include "LineTable.h"
 #include "MemoryChecker.h"
 #include "ModuleCall.h"
 #include "SymbolTable.h"
@@ -228,16 +229,43 @@ void CrashStack::WriteOnCrash(int what) {
 
 namespace {
 
+// "SOURCE:LINE: " of the code at `within` in the file at `path`, loaded at
+// `base`, where the file's DWARF line table, loaded with it, has them.
+// `returned`: the address is where a call returns to, and the call is what
+// is looked up.
+void WriteSource(FixedText* line, const char* path, uintptr_t base, uintptr_t within, bool returned) {
+  uintptr_t lines = 0;
+  uintptr_t strings = 0;
+  size_t lines_size = 0;
+  size_t strings_size = 0;
+  uint64_t preferred = 0;
+  if (!SymbolTable::Section(path, ".debug_line", &lines, &lines_size) ||
+      !SymbolTable::ImageBase(path, &preferred))
+    return;
+  if (!SymbolTable::Section(path, ".debug_line_str", &strings, &strings_size)) strings_size = 0;
+  const LineTable table(reinterpret_cast<const unsigned char*>(base + lines), lines_size,
+                        strings_size != 0 ? reinterpret_cast<const unsigned char*>(base + strings) : nullptr,
+                        strings_size);
+  char source[MAX_PATH];
+  long number = 0;
+  if (table.Find(preferred + within - (returned ? 1 : 0), source, sizeof source, &number))
+    *line << source << ":" << static_cast<long long>(number) << ": ";
+}
+
 // One frame as glibc writes one: "FILE(FUNCTION+0xOFFSET) [0xADDRESS]", the
-// function named by the file's symbol table, or "FILE(+0xRVA) [0xADDRESS]".
-void WriteFrame(uintptr_t address) {
+// function named by the file's symbol table, or "FILE(+0xRVA) [0xADDRESS]";
+// after SOURCE:LINE where the file's debug information has them.
+void WriteFrame(uintptr_t address, bool returned) {
   char path[MAX_PATH] = "?";
   char name[256];
   uintptr_t within = address;  // the address in the file
   uintptr_t start = 0;
   char buffer[MAX_PATH + 320];
   FixedText line(buffer, sizeof buffer);
-  if (!SymbolTable::Locate(reinterpret_cast<const void*>(address), path, sizeof path, &within)) {
+  const bool located =
+      SymbolTable::Locate(reinterpret_cast<const void*>(address), path, sizeof path, &within);
+  if (located) WriteSource(&line, path, address - within, within, returned);
+  if (!located) {
     line << "?(+";
   } else if (SymbolTable::FunctionAt(path, within, name, sizeof name, &start)) {
     line << path << "(" << name << "+";
@@ -316,7 +344,8 @@ void OnAbort(int signal) {
 
 const char* const CrashStack::HOW_TO_READ =
     " (a frame reads FILE(FUNCTION+OFFSET) [ADDRESS], FUNCTION as the file's symbol table names it, which "
-    "`c++filt` reads; where the file names none, FILE(+RVA) [ADDRESS], RVA the address less the file's base)";
+    "`c++filt` reads, after SOURCE:LINE: where the file's debug information has it; where the file names "
+    "none, FILE(+RVA) [ADDRESS], RVA the address less the file's base)";
 
 void CrashStack::Prepare() {}
 
@@ -326,7 +355,7 @@ void CrashStack::Write(int /*descriptor*/, const void* context, int most) {
   // Unwound by the tables every x64 function carries; a function without one
   // (a leaf) returns through the address on top of its stack.
   for (int shown = 0; shown < most && frame.Rip != 0; ++shown) {
-    WriteFrame(static_cast<uintptr_t>(frame.Rip));
+    WriteFrame(static_cast<uintptr_t>(frame.Rip), shown > 0);
     DWORD64 base = 0;
     PRUNTIME_FUNCTION function = RtlLookupFunctionEntry(frame.Rip, &base, nullptr);
     if (function == nullptr) {
@@ -352,7 +381,7 @@ void CrashStack::Write(int /*descriptor*/, const void* context, int most) {
   registers.value[UnwindTable::EDI] = frame.Edi;
   StackBounds stack = ThisStack(frame.Esp);
   for (int shown = 0; shown < most; ++shown) {
-    WriteFrame(registers.value[UnwindTable::EIP]);
+    WriteFrame(registers.value[UnwindTable::EIP], shown > 0);
     if (!CallerOf(&registers, shown > 0, &stack)) break;
   }
 #endif

@@ -5,12 +5,12 @@
 // in flight (ModuleCall). A frame reads FILE(FUNCTION+OFFSET)[ADDRESS], the
 // function named by the file's own symbol table (SymbolTable: a module's
 // functions too, which it does not export), or FILE(+OFFSET)[ADDRESS] where
-// the file names none. On Linux (glibc) it is written from a signal handler,
-// after SOURCE:LINE: where GCC's libbacktrace finds them in the file's debug
-// information; on Windows from the unhandled-exception filter, OFFSET then
-// being the address less the file's base (on x64 unwound by the system's
-// tables, on 32-bit x86 by the files' .eh_frame: UnwindTable); elsewhere
-// nothing is written.
+// the file names none, after SOURCE:LINE: where the file's debug information
+// has them. On Linux (glibc) it is written from a signal handler, the lines
+// read by GCC's libbacktrace; on Windows from the unhandled-exception filter,
+// the lines read by LineTable, OFFSET being the address less the file's base
+// (on x64 unwound by the system's tables, on 32-bit x86 by the files'
+// .eh_frame: UnwindTable); elsewhere nothing is written.
 #ifndef VALIDATE_CRASHSTACK_H
 #define VALIDATE_CRASHSTACK_H
 

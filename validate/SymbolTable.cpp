@@ -100,8 +100,8 @@ class PeFile {
            signature == IMAGE_NT_SIGNATURE &&
            ReadAt(&m_header, sizeof m_header, static_cast<ULONGLONG>(dos.e_lfanew) + sizeof signature) ==
                sizeof m_header;
-    m_sections = static_cast<ULONGLONG>(dos.e_lfanew) + sizeof signature + sizeof m_header +
-                 m_header.SizeOfOptionalHeader;
+    m_optional = static_cast<ULONGLONG>(dos.e_lfanew) + sizeof signature + sizeof m_header;
+    m_sections = m_optional + m_header.SizeOfOptionalHeader;
   }
   ~PeFile() {
     if (m_file != INVALID_HANDLE_VALUE) CloseHandle(m_file);
@@ -124,6 +124,8 @@ class PeFile {
            ReadAt(section, sizeof *section, m_sections + ULONGLONG{index} * sizeof *section) ==
                sizeof *section;
   }
+  // Where the optional header is (its magic, then the image's preferred base).
+  ULONGLONG Optional() const { return m_optional; }
   // Where the string table is: right after the COFF symbol table.
   ULONGLONG Strings() const {
     return m_header.PointerToSymbolTable + ULONGLONG{m_header.NumberOfSymbols} * IMAGE_SIZEOF_SYMBOL;
@@ -132,6 +134,7 @@ class PeFile {
  private:
   HANDLE m_file;
   IMAGE_FILE_HEADER m_header{};
+  ULONGLONG m_optional = 0;
   ULONGLONG m_sections = 0;
   bool m_ok = false;
 };
@@ -199,6 +202,27 @@ bool SymbolTable::FunctionAt(const char* path, uintptr_t address, char* name, si
   return name[0] != '\0';
 }
 
+bool SymbolTable::ImageBase(const char* path, uint64_t* base) {
+  const PeFile file(path);
+  WORD magic = 0;
+  if (!file.ok() || file.ReadAt(&magic, sizeof magic, file.Optional()) != sizeof magic) return false;
+  if (magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC) {
+    ULONGLONG wide = 0;
+    if (file.ReadAt(&wide, sizeof wide, file.Optional() + offsetof(IMAGE_OPTIONAL_HEADER64, ImageBase)) !=
+        sizeof wide)
+      return false;
+    *base = wide;
+    return true;
+  }
+  DWORD narrow = 0;
+  if (magic != IMAGE_NT_OPTIONAL_HDR32_MAGIC ||
+      file.ReadAt(&narrow, sizeof narrow, file.Optional() + offsetof(IMAGE_OPTIONAL_HEADER32, ImageBase)) !=
+          sizeof narrow)
+    return false;
+  *base = narrow;
+  return true;
+}
+
 // A name longer than a section header's eight bytes is "/" and its place in
 // the string table, as MinGW's linker writes .eh_frame and the debug sections.
 bool SymbolTable::Section(const char* path, const char* name, uintptr_t* address, size_t* size) {
@@ -239,6 +263,7 @@ bool SymbolTable::FunctionAt(const char* /*path*/, uintptr_t /*address*/, char* 
 #endif
 
 #ifndef _WIN32
+bool SymbolTable::ImageBase(const char* /*path*/, uint64_t* /*base*/) { return false; }
 bool SymbolTable::Section(const char* /*path*/, const char* /*name*/, uintptr_t* /*address*/,
                           size_t* /*size*/) {
   return false;

@@ -26,6 +26,9 @@ class SymbolTable {
   // The section named `name` of the PE file at `path`: its address relative
   // to the image's base and its size in memory (Windows; elsewhere false).
   static bool Section(const char* path, const char* name, uintptr_t* address, size_t* size);
+  // The base the PE file at `path` asks to be loaded at, from which its debug
+  // information counts addresses (Windows; elsewhere false).
+  static bool ImageBase(const char* path, uint64_t* base);
 };
 
 #endif  // VALIDATE_SYMBOLTABLE_H

@@ -1,57 +1,12 @@
 #include "UnwindTable.h"
 
+#include "DwarfCursor.h"
+
 namespace {
-
-// The table's bytes read in order up to `end`; a read past it fails, and every
-// read after it.
-struct Cursor {
-  const unsigned char* bytes;
-  size_t at;
-  size_t end;
-  bool ok = true;
-
-  bool More() const { return ok && at < end; }
-  uint32_t Byte() {
-    if (!More()) {
-      ok = false;
-      return 0;
-    }
-    return bytes[at++];
-  }
-  uint32_t Fixed(int count) {  // little-endian
-    uint32_t value = 0;
-    for (int i = 0; i < count; ++i) value |= Byte() << (8 * i);
-    return value;
-  }
-  uint32_t Unsigned() {  // ULEB128; bits past 32 are dropped
-    uint32_t value = 0;
-    for (int shift = 0;; shift += 7) {
-      const uint32_t byte = Byte();
-      if (shift < 32) value |= (byte & 0x7f) << shift;
-      if (!ok || (byte & 0x80) == 0) return value;
-    }
-  }
-  int32_t Signed() {  // SLEB128
-    uint32_t value = 0;
-    int shift = 0;
-    uint32_t byte = 0;
-    do {
-      byte = Byte();
-      if (shift < 32) value |= (byte & 0x7f) << shift;
-      shift += 7;
-    } while (ok && (byte & 0x80) != 0);
-    if (shift < 32 && (byte & 0x40) != 0) value |= ~uint32_t{0} << shift;
-    return static_cast<int32_t>(value);
-  }
-  void Skip(uint32_t count) {
-    if (count > end - at) ok = false;
-    at = ok ? at + count : end;
-  }
-};
 
 // A pointer as `encoding` (DW_EH_PE_*) stores it, at the cursor, which lies at
 // `address` + its offset in the process. Absolute and pc-relative ones only.
-bool Pointer(Cursor* cursor, uint8_t encoding, uint32_t address, uint32_t* value) {
+bool Pointer(DwarfCursor* cursor, uint8_t encoding, uint32_t address, uint32_t* value) {
   const uint32_t here = address + static_cast<uint32_t>(cursor->at);
   switch (encoding & 0x0f) {
     case 0x00:  // absptr, 4 bytes here
@@ -111,7 +66,7 @@ struct State {
 // A DWARF expression of the kinds GCC writes for a function that realigns its
 // stack: a register plus an offset, read from memory, added to. The CFA is
 // pushed first where `cfa` is given; anything else fails.
-bool Evaluate(Cursor cursor, const UnwindTable::Registers& registers, const uint32_t* cfa,
+bool Evaluate(DwarfCursor cursor, const UnwindTable::Registers& registers, const uint32_t* cfa,
               UnwindTable::Read read, void* data, uint32_t* result) {
   uint32_t stack[8];
   int depth = 0;
@@ -152,7 +107,7 @@ struct Common {
 };
 
 bool ReadCommon(const unsigned char* bytes, size_t size, size_t at, Common* common) {
-  Cursor cursor{bytes, at, size};
+  DwarfCursor cursor{bytes, at, size};
   const uint32_t length = cursor.Fixed(4);
   if (!cursor.ok || length == 0xffffffff || length > size - cursor.at) return false;
   cursor.end = common->end = cursor.at + length;
@@ -195,7 +150,7 @@ bool ReadCommon(const unsigned char* bytes, size_t size, size_t at, Common* comm
 // Runs the instructions from `cursor` for the code from `location` up to and
 // including `pc`. `initial` is the state the CIE's own instructions left,
 // which DW_CFA_restore goes back to.
-bool Run(Cursor cursor, const Common& common, uint32_t location, uint32_t pc, const State& initial,
+bool Run(DwarfCursor cursor, const Common& common, uint32_t location, uint32_t pc, const State& initial,
          State* state) {
   State remembered[4];
   int depth = 0;
@@ -342,7 +297,7 @@ bool UnwindTable::Step(Registers* registers, bool returned, Read read, void* dat
   // function: the call is what is looked up.
   const uint32_t pc = registers->value[EIP] - (returned ? 1 : 0);
   for (size_t at = 0; at + 8 <= m_size;) {
-    Cursor cursor{m_table, at, m_size};
+    DwarfCursor cursor{m_table, at, m_size};
     const uint32_t length = cursor.Fixed(4);
     if (length == 0 || length == 0xffffffff || length > m_size - cursor.at) return false;
     const size_t next = cursor.at + length;
@@ -361,19 +316,19 @@ bool UnwindTable::Step(Registers* registers, bool returned, Read read, void* dat
     if (pc - start >= range) continue;
     State initial;
     initial.saved[common.return_column].rule = Rule::UNKNOWN;
-    if (!Run(Cursor{m_table, common.instructions, common.end}, common, start, ~uint32_t{0}, initial,
+    if (!Run(DwarfCursor{m_table, common.instructions, common.end}, common, start, ~uint32_t{0}, initial,
              &initial))
       return false;
     State state = initial;
     // The FDE's augmentation data (where the CIE's augmentation has a "z"), then its instructions.
-    Cursor instructions = cursor;
+    DwarfCursor instructions = cursor;
     if (common.augmented) instructions.Skip(instructions.Unsigned());
     if (!instructions.ok || !Run(instructions, common, start, pc, initial, &state)) return false;
 
     uint32_t cfa = 0;
     if (state.cfa_expression != 0) {
-      if (!Evaluate(Cursor{m_table, state.cfa_expression, state.cfa_expression + state.cfa_size}, *registers,
-                    nullptr, read, data, &cfa))
+      if (!Evaluate(DwarfCursor{m_table, state.cfa_expression, state.cfa_expression + state.cfa_size},
+                    *registers, nullptr, read, data, &cfa))
         return false;
     } else if (state.cfa_register < COUNT) {
       cfa = registers->value[state.cfa_register] + static_cast<uint32_t>(state.cfa_offset);
@@ -387,8 +342,8 @@ bool UnwindTable::Step(Registers* registers, bool returned, Read read, void* dat
       const RegisterRule& rule = state.saved[reg];
       uint32_t address = cfa + static_cast<uint32_t>(rule.offset);
       if (rule.rule == Rule::AT_EXPRESSION &&
-          !Evaluate(Cursor{m_table, rule.expression, rule.expression + rule.size}, *registers, &cfa, read,
-                    data, &address))
+          !Evaluate(DwarfCursor{m_table, rule.expression, rule.expression + rule.size}, *registers, &cfa,
+                    read, data, &address))
         return false;
       if (rule.rule != Rule::SAME && rule.rule != Rule::UNKNOWN && !read(address, &caller.value[reg], data))
         return false;
