@@ -3,11 +3,13 @@
 #include <chrono>
 #include <memory>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "CheckContext.h"
 #include "ChildReport.h"
 #include "ChildRunner.h"
+#include "CrashStack.h"
 #include "FilePath.h"
 #include "FuzzEpisode.h"
 #include "MemoryChecker.h"
@@ -137,12 +139,15 @@ int Fuzzer::Run() {
     // The fewest first steps that still end the same way; an episode's first
     // steps are the same whatever their number.
     int low = 1, high = m_options.steps;
+    CheckResult shortest = finding;
     while (low < high) {
       const int middle = low + (high - low) / 2;
       ChildRunner::End end = ChildRunner::End::EXITED;
-      if (Episode(found_seed, middle, false, nullptr, &end).status == finding.status) {
+      CheckResult tried = Episode(found_seed, middle, false, nullptr, &end);
+      if (tried.status == finding.status) {
         high = middle;
         ended = end;
+        shortest = std::move(tried);
       } else {
         low = middle + 1;
       }
@@ -155,7 +160,15 @@ int Fuzzer::Run() {
     if (finding.status == CheckStatus::CRASH && ended == ChildRunner::End::SIGNALLED) {
       const std::string explained =
           MemoryChecker::Explain(m_options.program, m_options.timeout, Request(found_seed, high, false));
-      if (!explained.empty()) m_out << TextFormat::Printable(explained, true) << "\n";
+      // Where no memory checker runs, the replay's process wrote its stack.
+      const size_t stack = shortest.output.find(std::string("qxhost: ") + CrashStack::HEADER);
+      if (!explained.empty()) {
+        m_out << TextFormat::Printable(explained, true) << "\n";
+      } else if (stack != std::string::npos) {
+        std::string written = shortest.output.substr(stack);
+        while (!written.empty() && written.back() == '\n') written.pop_back();
+        m_out << TextFormat::Printable(written, true) << "\n";
+      }
     }
   }
   char summary[160];
