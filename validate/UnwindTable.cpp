@@ -296,6 +296,8 @@ bool UnwindTable::Step(Registers* registers, bool returned, Read read, void* dat
   // The return address may be the first byte after a call that ends its
   // function: the call is what is looked up.
   const uint32_t pc = registers->value[EIP] - (returned ? 1 : 0);
+  Common common;  // the CIE last read: most FDEs of a file share one
+  size_t common_at = m_size;
   for (size_t at = 0; at + 8 <= m_size;) {
     DwarfCursor cursor{m_table, at, m_size};
     const uint32_t length = cursor.Fixed(4);
@@ -306,11 +308,14 @@ bool UnwindTable::Step(Registers* registers, bool returned, Read read, void* dat
     const uint32_t id = cursor.Fixed(4);
     at = next;
     if (id == 0 || id > id_at) continue;  // a CIE, or an FDE whose CIE is not in the table
-    Common common;
     uint32_t start = 0;
     uint32_t range = 0;
-    if (!ReadCommon(m_table, m_size, id_at - id, &common) ||
-        !Pointer(&cursor, common.encoding, m_address, &start) ||
+    if (id_at - id != common_at) {
+      common = Common{};
+      if (!ReadCommon(m_table, m_size, id_at - id, &common)) return false;
+      common_at = id_at - id;
+    }
+    if (!Pointer(&cursor, common.encoding, m_address, &start) ||
         !Pointer(&cursor, static_cast<uint8_t>(common.encoding & 0x0f), 0, &range))
       return false;
     if (pc - start >= range) continue;
