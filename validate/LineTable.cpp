@@ -248,6 +248,8 @@ class Names {
     const size_t formats_at = cursor->at;
     for (uint32_t i = 0; i < 2 * formats; ++i) cursor->Unsigned();
     const uint32_t count = cursor->Unsigned();
+    // Entries with no fields take no bytes: nothing to read, nor to count through.
+    if (formats == 0) return cursor->ok && (index == ~uint64_t{0} || index < count);
     for (uint32_t entry = 0; entry < count && cursor->ok; ++entry) {
       DwarfCursor format{m_lines, formats_at, cursor->at};
       for (uint32_t i = 0; i < formats; ++i) {
