@@ -13,6 +13,8 @@
 
 namespace {
 
+const unsigned char STANDARD_LENGTHS[] = {0, 1, 1, 1, 1, 0, 0, 0, 1, 0, 0, 1};
+
 struct LineBytes {
   std::vector<unsigned char> bytes;
   void Put(std::initializer_list<unsigned char> some) { bytes.insert(bytes.end(), some); }
@@ -28,9 +30,17 @@ struct LineBytes {
     for (int i = 0; i < 4; ++i)
       bytes[mark + static_cast<size_t>(i)] = static_cast<unsigned char>(length >> (8 * i));
   }
+  // A unit's start after its length: `version` (from 5, with its sizes), then
+  // the fields GCC writes (line base -5, line range 14, 13 opcodes). The
+  // header's length is at the mark returned, set by End.
+  size_t Header(std::initializer_list<unsigned char> version) {
+    Put(version);
+    const size_t header = Mark();
+    Put({1, 1, 1, 0xfb, 14, 13});
+    bytes.insert(bytes.end(), std::begin(STANDARD_LENGTHS), std::end(STANDARD_LENGTHS));
+    return header;
+  }
 };
-
-const unsigned char STANDARD_LENGTHS[] = {0, 1, 1, 1, 1, 0, 0, 0, 1, 0, 0, 1};
 
 // .debug_line and its .debug_line_str ("/src", "lib"), and where the first unit ends.
 struct LineTables {
@@ -47,10 +57,7 @@ LineTables GccLineTables() {
   // DWARF 5: directories "/src" and "lib" by offset into .debug_line_str;
   // files 0 and 1 "main.c" in /src, 2 "util.h" in lib, their names in place.
   const size_t unit = b.Mark();
-  b.Put({5, 0, 4, 0});
-  const size_t header = b.Mark();
-  b.Put({1, 1, 1, 0xfb, 14, 13});
-  b.bytes.insert(b.bytes.end(), std::begin(STANDARD_LENGTHS), std::end(STANDARD_LENGTHS));
+  const size_t header = b.Header({5, 0, 4, 0});
   b.Put({1, 1, 0x1f, 2, 0, 0, 0, 0, 5, 0, 0, 0});
   b.Put({2, 1, 0x08, 2, 0x0b, 3});
   b.Text("main.c");
@@ -70,10 +77,7 @@ LineTables GccLineTables() {
   // DWARF 4: directory 1 "/inc"; files 1 "a.c" (in the unit's own folder)
   // and 2 "b.h" in /inc.
   const size_t old_unit = b.Mark();
-  b.Put({4, 0});
-  const size_t old_header = b.Mark();
-  b.Put({1, 1, 1, 0xfb, 14, 13});
-  b.bytes.insert(b.bytes.end(), std::begin(STANDARD_LENGTHS), std::end(STANDARD_LENGTHS));
+  const size_t old_header = b.Header({4, 0});
   b.Text("/inc");
   b.Put({0});
   b.Text("a.c");
@@ -142,10 +146,7 @@ TEST(LineTable, ATableCutAnywhereIsReadNoFurtherThanItGoes) {
 TEST(LineTable, ListsOfEntriesWithNoFieldsAreNotCountedThrough) {
   LineBytes b;
   const size_t unit = b.Mark();
-  b.Put({5, 0, 4, 0});
-  const size_t header = b.Mark();
-  b.Put({1, 1, 1, 0xfb, 14, 13});
-  b.bytes.insert(b.bytes.end(), std::begin(STANDARD_LENGTHS), std::end(STANDARD_LENGTHS));
+  const size_t header = b.Header({5, 0, 4, 0});
   b.Put({0, 0xff, 0xff, 0xff, 0xff, 0x0f, 0, 0xff, 0xff, 0xff, 0xff, 0x0f});
   b.End(header);
   b.Put({0, 5, 2, 0x00, 0x10, 0x00, 0x00, 1, 2, 4, 0, 1, 1});
