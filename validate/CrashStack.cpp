@@ -373,6 +373,10 @@ void CrashStack::Write(int /*descriptor*/, const void* context, int most) {
   // GCC writes for every function (no other table, and seldom a frame
   // pointer); the walk ends at a file without one.
   UnwindTable::Registers registers{};
+  // The faulting frame's scratch registers too: a prologue may keep its frame in ecx.
+  registers.value[UnwindTable::EAX] = frame.Eax;
+  registers.value[UnwindTable::ECX] = frame.Ecx;
+  registers.value[UnwindTable::EDX] = frame.Edx;
   registers.value[UnwindTable::EIP] = frame.Eip;
   registers.value[UnwindTable::ESP] = frame.Esp;
   registers.value[UnwindTable::EBP] = frame.Ebp;

@@ -254,11 +254,9 @@ bool Run(DwarfCursor cursor, const Common& common, uint32_t location, uint32_t p
         if (reg < UnwindTable::COUNT) state->saved[reg] = rule;
         break;
       }
-      case 0x16: {  // val_expression
+      case 0x16: {  // val_expression: not followed, passed over
         const uint32_t reg = cursor.Unsigned();
-        uint32_t at = 0;
-        uint32_t size = 0;
-        expression(&at, &size);
+        cursor.Skip(cursor.Unsigned());
         set(reg, Rule::UNKNOWN, 0);
         break;
       }
